@@ -4,8 +4,8 @@
 // Run it with PHP's request-body parsing off, because PHP drops a form part with an empty name
 // and this form ends with one; the script reads and checks the body itself:
 //   REPORT_STORAGE_DIR=/srv/reports php -d enable_post_data_reading=0 -S 0.0.0.0:8080 server/upload.php
-// Reports land in REPORT_STORAGE_DIR (default: ./reports beside this script) under names the
-// server makes up; uploads.log there gets one JSON line per stored report.
+// Reports land in REPORT_STORAGE_DIR (default: ./reports beside this script; made when missing)
+// under names the server makes up; uploads.log there gets one JSON line per stored report.
 
 declare(strict_types=1);
 
@@ -150,6 +150,9 @@ if ($type !== 'text/plain' || str_contains($filePart['body'], "\0")) {
 
 // The client's file name is only logged; the stored name is ours, so it cannot leave the directory.
 $storage = getenv('REPORT_STORAGE_DIR') ?: __DIR__ . '/reports';
+if (!is_dir($storage)) {
+    @mkdir($storage, 0700, true);
+}
 if (!is_dir($storage) || !is_writable($storage)) {
     answer(500, 'Report storage directory is not available');
 }

@@ -43,7 +43,7 @@ class TReportSender {
   // A fixed directory for the report file; nullopt (the default) takes GetTempDirectory.
   void SetTempDirectory(std::optional<std::string> aDirectory) { FTempDirectory = std::move(aDirectory); }
   // Where the report's time stamp comes from; NowDateTime by default.
-  void SetClock(std::function<TDateTime()> aClock) { FClock = std::move(aClock); }
+  void SetClock(std::function<TDateTime()> aClock) { FClock = aClock ? std::move(aClock) : NowDateTime; }
 
   bool Sending() const { return FSending; }
 

@@ -79,6 +79,11 @@ bool ReadReport(const std::string& aFileName, std::string& aData, std::string& a
   return ok;
 }
 
+// Only running out of memory or a libcurl without a needed feature makes these fail.
+void Must(CURLcode aCode) {
+  if (aCode != CURLE_OK) throw std::runtime_error(curl_easy_strerror(aCode));
+}
+
 size_t DiscardBody(char*, size_t aSize, size_t aCount, void*) { return aSize * aCount; }
 
 // Remembers the last status line, which after redirects is the final answer's.
@@ -137,16 +142,16 @@ TUploadResult TReportUploader::Upload(const TUploadRequest& aRequest, std::stop_
     }
     std::unique_ptr<curl_mime, TCurlMimeFree> form(curl_mime_init(curl));
     curl_mimepart* part = curl_mime_addpart(form.get());
-    curl_mime_name(part, "MAX_FILE_SIZE");
-    curl_mime_data(part, "300000", CURL_ZERO_TERMINATED);
+    Must(curl_mime_name(part, "MAX_FILE_SIZE"));
+    Must(curl_mime_data(part, "300000", CURL_ZERO_TERMINATED));
     part = curl_mime_addpart(form.get());
-    curl_mime_name(part, "userfile");
-    curl_mime_data(part, data.data(), data.size());
-    curl_mime_filename(part, BaseName(aRequest.FileName).c_str());
-    curl_mime_type(part, "text/plain");
+    Must(curl_mime_name(part, "userfile"));
+    Must(curl_mime_data(part, data.data(), data.size()));
+    Must(curl_mime_filename(part, BaseName(aRequest.FileName).c_str()));
+    Must(curl_mime_type(part, "text/plain"));
     part = curl_mime_addpart(form.get());
-    curl_mime_name(part, "");
-    curl_mime_data(part, "--", CURL_ZERO_TERMINATED);
+    Must(curl_mime_name(part, ""));
+    Must(curl_mime_data(part, "--", CURL_ZERO_TERMINATED));
 
     std::unique_ptr<curl_slist, TCurlSlistFree> headers;
     for (const std::string& header : {std::string("Accept: ") + kReportAcceptTypes, std::string("Expect:")}) {
@@ -158,37 +163,42 @@ TUploadResult TReportUploader::Upload(const TUploadRequest& aRequest, std::stop_
 
     char errorBuffer[CURL_ERROR_SIZE] = {};
     std::string statusLine;
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(curl, CURLOPT_URL, aRequest.Url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 15L);
-    curl_easy_setopt(curl, CURLOPT_SHARE, static_cast<CURLSH*>(FCookies));
-    curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");  // cookie engine on, nothing read from disk
-    curl_easy_setopt(curl, CURLOPT_PROXY, "");        // direct, whatever the environment says
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, aRequest.UserAgent.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(curl, CURLOPT_MIMEPOST, form.get());
-    if (!aRequest.CaFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, aRequest.CaFile.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // The handle points at the form, the headers and these buffers, so it goes first, also
+    // when an option cannot be set.
+    struct TCleanupFirst {
+      std::unique_ptr<CURL, TCurlEasyFree>& Handle;
+      ~TCleanupFirst() { Handle.reset(); }
+    } cleanupFirst{handle};
+    Must(curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer));
+    Must(curl_easy_setopt(curl, CURLOPT_URL, aRequest.Url.c_str()));
+    Must(curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https"));
+    Must(curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+    Must(curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L));
+    Must(curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 15L));
+    Must(curl_easy_setopt(curl, CURLOPT_SHARE, static_cast<CURLSH*>(FCookies)));
+    Must(curl_easy_setopt(curl, CURLOPT_COOKIEFILE, ""));  // cookie engine on, nothing read from disk
+    Must(curl_easy_setopt(curl, CURLOPT_PROXY, ""));        // direct, whatever the environment says
+    Must(curl_easy_setopt(curl, CURLOPT_USERAGENT, aRequest.UserAgent.c_str()));
+    Must(curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get()));
+    Must(curl_easy_setopt(curl, CURLOPT_MIMEPOST, form.get()));
+    if (!aRequest.CaFile.empty()) Must(curl_easy_setopt(curl, CURLOPT_CAINFO, aRequest.CaFile.c_str()));
+    Must(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
     // Without these a server that accepts and then says nothing would hold the send forever.
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 120L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, KeepStatusLine);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &statusLine);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckStop);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &aStop);
+    Must(curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L));
+    Must(curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L));
+    Must(curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 120L));
+    Must(curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody));
+    Must(curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, KeepStatusLine));
+    Must(curl_easy_setopt(curl, CURLOPT_HEADERDATA, &statusLine));
+    Must(curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L));
+    Must(curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckStop));
+    Must(curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &aStop));
 
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.HttpStatus);
-    handle.reset();  // before the form, the headers and the buffers it points at
 
     if (code != CURLE_OK) {
-      result.ErrorText = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
+      result.ErrorText = TrimErrorText(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
     } else if (result.HttpStatus < 200 || result.HttpStatus > 299) {
       result.ErrorText = !statusLine.empty() ? statusLine : "HTTP status " + std::to_string(result.HttpStatus);
     } else {

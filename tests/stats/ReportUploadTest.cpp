@@ -312,7 +312,8 @@ TEST(ReportUrl, OnlyHttpAndHttpsUrlsAreTaken) {
 
 TEST(ReportHttps, UploadsThroughTls) {
   TScratchDir scratch;
-  const std::string storage = scratch.Sub("store"), logs = scratch.Sub("logs"), temp = scratch.Sub("tmp");
+  // The storage directory does not exist yet: the server makes it.
+  const std::string storage = scratch.Path() + "/store", logs = scratch.Sub("logs"), temp = scratch.Sub("tmp");
   const std::string certDir = scratch.Sub("cert");
   TPhpServer backend(TestScript("test_router.php"),
                      {{"REPORT_STORAGE_DIR", storage}, {"TEST_LOG_DIR", logs}, {"REPORT_SERVER_SCRIPT", ServerScript()}},
