@@ -189,10 +189,11 @@ void TCustomXuComPort::StartRead() {
   std::shared_ptr<TSerialDevice> device = CurrentDevice();
   std::lock_guard lock(FThreadLock);
   if (FReadThread) Raise("Read thread is already running!");
-  FReadThread = std::make_unique<TXuReadThread>(this, std::move(device), mask);
   try {
+    FReadThread = std::make_unique<TXuReadThread>(this, std::move(device), mask);
     FReadThread->Start(FProcNumber);
   } catch (const std::system_error& e) {
+    // Out of descriptors or threads.
     FReadThread.reset();
     Raise(SysErrorMessage(e.code().value()));
   }
@@ -285,8 +286,8 @@ void TCustomXuComPort::WriteData(const void* Data, int Size) {
   FThreadError = false;
   sThreadError.clear();
   FWriteDoneEvent.Reset();
-  FWriteThread = std::make_unique<TXuWriteThread>(this, std::move(device), Data, Size);
   try {
+    FWriteThread = std::make_unique<TXuWriteThread>(this, std::move(device), Data, Size);
     FWriteThread->Start();
   } catch (const std::system_error& e) {
     FWriteThread.reset();

@@ -193,7 +193,8 @@ class TCustomXuComPort : public TComponent {
   TXuComOptions FOptions;
   bool FDTR = false, FRTS = false;
 
-  // Guards the thread objects and the error text; never held while an event handler runs.
+  // Guards the device pointer, the thread objects and the error text; never held while an
+  // event handler runs.
   mutable std::mutex FThreadLock;
   std::unique_ptr<TXuReadThread> FReadThread;
   std::unique_ptr<TXuWriteThread> FWriteThread;
