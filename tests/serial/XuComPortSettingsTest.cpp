@@ -63,6 +63,11 @@ TEST_F(SerialPortTest, OpenMakesTheLineRawExclusiveAndReadsItsSettings) {
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
   EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), CREAD | CLOCAL);
 
+  // A pty has no modem lines; the refused line commands are not reported.
+  Port.SetDTR(true);
+  Port.SetRTS(true);
+  EXPECT_TRUE(Port.DTR() && Port.RTS());
+
   int exclusive = -1;
   ASSERT_EQ(ioctl(Pty.Slave(), TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 1);
