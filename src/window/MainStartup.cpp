@@ -1,0 +1,307 @@
+// The main window: finding the modem's port, choosing among several, starting the modem with
+// its link-type probe, stopping it, and following ports that come and go.
+#include <cerrno>
+#include <cstdio>
+
+#include "common/SystemError.h"
+#include "common/WindowMessages.h"
+#include "window/MainUnit.h"
+#include "window/ModemSelectUnit.h"
+
+namespace {
+
+// One look at the probe events per slice; the time-out itself is FindModemTimer's.
+constexpr std::chrono::milliseconds kProbeSlice{100};
+constexpr intptr_t kDeviceTypePort = 3;
+
+bool AnswersLikeAModem(const TByteString& aResponse) {
+  if (aResponse.empty()) return false;
+  const auto first = static_cast<uint8_t>(aResponse[0]);
+  return first == 0x0A || first == 0x0C || first == 0x0D || first == 0x10;
+}
+
+std::string PortNotAvailableText(uint16_t aPort) {
+  char text[64];
+  std::snprintf(text, sizeof text, kPortNotAvailable, aPort);
+  return text;
+}
+
+}  // namespace
+
+void TMainFm::WMFindModem() {
+  uint16_t port = 0;
+  if (FindModem(port)) {
+    SelectPort(port);
+    FModem->SetDevicePlugged(true);
+  } else {
+    FModem->SetDevicePlugged(false);
+    SetStatus(kDeviceNotFound);
+  }
+  if (FModem->DevicePlugged() && FAutoStart) StartModem();
+}
+
+void TMainFm::XuComPort1Data(TCustomXuComPort*, uint32_t) {
+  {
+    std::lock_guard lock(FInitResponseLock);
+    FInitResponse = FXuComPort1->ReadString();
+  }
+  FModemDataEvent.Set();
+  FLoop.Wake();
+}
+
+void TMainFm::XuComPort1Error(TCustomXuComPort*, const std::string&) {
+  FFindModemError = true;
+  FFindModemTimeoutEvent.Set();
+  FLoop.Wake();
+}
+
+bool TMainFm::FindModem(uint16_t& aPort) {
+  // Another search, or a link-type probe, is running.
+  if (FBusyVisible) return false;
+  SetBusy(true);
+  SetStatus(kFindModemStatus);
+  PumpEvents();
+
+  const TByteString statusRequest = TModem::ComposeCommand(kStatusRequestCommand);
+  FModemDataEvent.Reset();
+  FFindModemTimeoutEvent.Reset();
+  FFindComportsList.clear();
+
+  const TPortEntries entries = FOptions.EnumerateComPorts ? FOptions.EnumerateComPorts() : std::nullopt;
+  if (entries) {
+    for (const std::string& entry : *entries) {
+      PumpEvents();
+      FModemDataEvent.Reset();
+      FFindModemTimeoutEvent.Reset();
+      if (entry.empty()) break;
+      if (ProbePort(entry, statusRequest)) FFindComportsList.push_back(entry);
+    }
+  }
+
+  SetBusy(false);
+  PumpEvents();
+
+  std::optional<size_t> chosen;
+  if (FFindComportsList.size() == 1)
+    chosen = 0;
+  else if (FFindComportsList.size() > 1)
+    chosen = TModemSelectFm::Execute(FView, FFindComportsList);
+  if (!chosen) return false;
+
+  const std::string entry = FFindComportsList[*chosen];
+  const std::string name = PortNameOfEntry(entry);
+  aPort = PortNumberOfName(name).value_or(0);
+  if (TestPortOpen(name)) {
+    FModemDescription = entry;
+    return true;
+  }
+  FModemDescription.clear();
+  return false;
+}
+
+bool TMainFm::ProbePort(const std::string& aEntry, const TByteString& aStatusRequest) {
+  FFindModemError = false;
+  // Discovery only lists COM names; anything else cannot be a port number and is passed over.
+  const std::optional<uint16_t> number = PortNumberOfName(PortNameOfEntry(aEntry));
+  if (!number) return false;
+
+  bool answered = false;
+  FXuComPort1->SetPortNumber(*number);
+  try {
+    FXuComPort1->Open();
+  } catch (const std::exception&) {
+    FXuComPort1->Close();
+  }
+  if (FXuComPort1->Active()) {
+    bool reading = true;
+    try {
+      FXuComPort1->StartRead();
+    } catch (const std::exception&) {
+      reading = false;  // a port that refuses its settings is no modem of ours
+    }
+    if (reading) {
+      FXuComPort1->DirectWriteData(aStatusRequest.data(), static_cast<int>(aStatusRequest.size()));
+      PumpEvents();
+      FindModemTimer->SetEnabled(true);
+      for (;;) {
+        PumpEvents();
+        if (FModemDataEvent.WaitFor(std::chrono::milliseconds(0))) {
+          std::lock_guard lock(FInitResponseLock);
+          answered = AnswersLikeAModem(FInitResponse);
+          break;
+        }
+        if (FFindModemTimeoutEvent.WaitFor(std::chrono::milliseconds(0))) break;
+        FLoop.Idle(kProbeSlice);
+      }
+    }
+  }
+  FindModemTimer->SetEnabled(false);
+  FXuComPort1->Close();
+  PumpWhile([this] { return !FXuComPort1->ReadDone(); });
+  return answered;
+}
+
+bool TMainFm::TestPortOpen(const std::string& aName) {
+  int error = ENOENT;
+  if (const std::optional<uint16_t> number = PortNumberOfName(aName))
+    if (const std::optional<std::string> path = FPortTable.PathOf(*number)) {
+      std::unique_ptr<TSerialDevice> device =
+          FOptions.DeviceFactory ? FOptions.DeviceFactory() : CreatePosixSerialDevice();
+      error = device->Open(*path);
+      if (error == 0) device->Close();
+    }
+  if (error == 0) return true;
+  ShowError(SysErrorMessage(error) + ": " + aName);
+  return false;
+}
+
+void TMainFm::SelectPort(uint16_t aPort) {
+  if (aPort == 0) {
+    SetStatus(kDeviceNotFound);
+    SetLabel(TMainLabel::Label2, "n/a");
+    return;
+  }
+  if (TestPortOpen("COM" + std::to_string(aPort))) {
+    FModem->SetComPortNumber(aPort);
+    SetStatus(FModemDescription);
+  } else {
+    SetStatus(PortNotAvailableText(aPort));
+    SetLabel(TMainLabel::Label2, "n/a");
+  }
+}
+
+void TMainFm::AdoptFoundPort(uint16_t aPort) {
+  FModem->CloseComPort();
+  SelectPort(aPort);
+  FModem->SetDevicePlugged(true);
+  if (FAutoStart) StartModem();
+}
+
+void TMainFm::StartModem() {
+  if (!FModem || !FModem->DevicePlugged()) return;
+  TXuComPort& port = *FModem->ComPort();
+  if (!FModem->PortActive()) {
+    try {
+      FModem->OpenComPort();
+    } catch (const std::exception& e) {
+      ShowError(e.what());
+    }
+    if (!FModem->PortActive()) return;
+  }
+
+  try {
+    ProbeLinkType();
+  } catch (const std::exception& e) {
+    // The reader could not be started on the port.
+    ShowError(e.what());
+    return;
+  }
+  PumpWhile([&port] { return !port.WriteDone(); });
+  PumpWhile([&port] { return !port.ReadDone(); });
+  // A key pressed during the probe leaves the modem stalled: port open, no logs, no polling.
+  if (FBreakInit) return;
+
+  FRxQuality->ClearValues();
+  FTxQuality->ClearValues();
+  FDrcQuality->ClearValues();
+  port.ClearBuffers();
+  PumpEvents();
+  port.ClearBuffers();
+  PumpEvents();
+  nTXPackets = 0;
+  nTXZeroes = 0;
+  try {
+    port.StartRead();
+  } catch (const std::exception& e) {
+    ShowError(e.what());
+    return;
+  }
+  FModem->SendCommand(FModem->EvdoType() == evtEv1X ? kLogMask1xCommand : kLogMaskCommand);
+  FModemTimer->SetEnabled(true);
+  FModem->GetESNandMIN();
+}
+
+bool TMainFm::ProbeStage(std::string_view aCommand, intptr_t aThreshold, bool aKeyBreaks) {
+  TXuComPort& port = *FModem->ComPort();
+  if (port.ReadDone()) port.StartRead();
+  const TByteString frame = TModem::ComposeCommand(aCommand);
+  FTickCount = 0;
+  FModem->SetPacketsCount(0);
+  InitTimer->SetEnabled(true);
+  port.DirectWriteData(frame.data(), static_cast<int>(frame.size()));
+  PumpWhile([&] {
+    return FModem->PacketsCount() <= aThreshold && !(aKeyBreaks && FBreakInit) && FTickCount <= 4;
+  });
+  InitTimer->SetEnabled(false);
+  port.StopWrite();
+  port.StopRead();
+  PumpWhile([&port] { return !port.ReadDone(); });
+  return FTickCount < 5 && FModem->PacketsCount() != 0;
+}
+
+void TMainFm::ProbeLinkType() {
+  FModem->SetInitState(true);
+  SetBusy(true);
+  PumpEvents();
+  struct TProbeEnd {
+    TMainFm& Fm;
+    ~TProbeEnd() {
+      Fm.FModem->SetInitState(false);
+      Fm.SetBusy(false);
+      Fm.PumpEvents();
+    }
+  } probeEnd{*this};
+
+  FBreakInit = false;
+  if (ProbeStage(kLogMaskCommand, 0, true)) {
+    FModem->SetEvdoType(evtRevB);
+    return;
+  }
+  if (FBreakInit) return;
+  // A key press does not end the 1x stage.
+  if (ProbeStage(kLogMask1xCommand, 10, false)) FModem->SetEvdoType(evtEv1X);
+}
+
+void TMainFm::StopModem() {
+  FModemTimer->SetEnabled(false);
+  if (!FModem || !FModem->DevicePlugged() || !FModem->PortActive()) return;
+  TXuComPort& port = *FModem->ComPort();
+  FModem->StopRead();
+  PumpWhile([&port] { return !port.ReadDone(); });
+  port.ClearBuffers();
+  PumpEvents();
+  port.ClearBuffers();
+  PumpEvents();
+  FModem->CloseComPort();
+  FRxQuality->ClearValues();
+  FTxQuality->ClearValues();
+  FDrcQuality->ClearValues();
+}
+
+void TMainFm::WMDeviceChange(uintptr_t aEventCode, intptr_t aDeviceType, const std::string& aPortName) {
+  uint16_t found = 0;
+  switch (aEventCode) {
+    case DBT_DEVNODES_CHANGED:
+      if (!FModem->DevicePlugged() && FindModem(found)) AdoptFoundPort(found);
+      break;
+    case DBT_DEVICEARRIVAL: {
+      if (aDeviceType != kDeviceTypePort) break;
+      // A name that does not continue with a number tells us nothing: ignored.
+      const std::optional<uint16_t> number = PortNumberOfName(aPortName);
+      if (!number) break;
+      if (!FModem->DevicePlugged() && FindModem(found) && found == *number) AdoptFoundPort(found);
+      break;
+    }
+    case DBT_DEVICEREMOVECOMPLETE: {
+      if (aDeviceType != kDeviceTypePort) break;
+      const std::optional<uint16_t> number = PortNumberOfName(aPortName);
+      if (!number || *number != FModem->ComPortNumber()) break;
+      StopModem();
+      SelectPort(0);
+      FModem->SetDevicePlugged(false);
+      break;
+    }
+    default:
+      break;
+  }
+}

@@ -1,0 +1,180 @@
+// The main window: creation, destruction, the window's messages and what it shows.
+#include "window/MainUnit.h"
+
+#include <charconv>
+
+#include "common/WindowMessages.h"
+#include "window/DisplayFormat.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kFindModemTimeout{2000};
+constexpr std::chrono::milliseconds kInitTick{500};
+constexpr std::chrono::milliseconds kPollingInterval{500};
+// How long a waiting loop rests between looks at what it waits for.
+constexpr std::chrono::milliseconds kWaitSlice{20};
+
+}  // namespace
+
+std::string PortNameOfEntry(const std::string& aEntry) { return aEntry.substr(0, aEntry.find(' ')); }
+
+std::optional<uint16_t> PortNumberOfName(const std::string& aName) {
+  if (aName.size() <= 3) return std::nullopt;
+  const char* first = aName.data() + 3;
+  const char* last = aName.data() + aName.size();
+  uint16_t number = 0;
+  const auto [end, error] = std::from_chars(first, last, number);
+  if (error != std::errc() || end != last || number == 0) return std::nullopt;
+  return number;
+}
+
+TMainFm::TMainFm(TMainView& aView, TUiLoop& aLoop, TMainFmOptions aOptions)
+    : FView(aView),
+      FLoop(aLoop),
+      FOptions(std::move(aOptions)),
+      FPortTable(FOptions.PortTable ? *FOptions.PortTable : TPortTable::Instance()),
+      FDecimalSeparator(UserDecimalSeparator()) {
+  for (int i = 0; i < kMainLabelCount; ++i) FLabels[static_cast<size_t>(i)] = kMainLabelInitialTexts[static_cast<size_t>(i)];
+  FLoop.SetMessageHandler([this](TWindowMessage& aMessage) { WndProc(aMessage); });
+
+  FindModemTimer = FLoop.CreateTimer(kFindModemTimeout, [this] { FindModemTimerTimer(); });
+  InitTimer = FLoop.CreateTimer(kInitTick, [this] { InitTimerTimer(); });
+  FModemTimer = FLoop.CreateTimer(kPollingInterval, [this] { ModemTimerTimer(); });
+
+  FXuComPort1 = std::make_unique<TXuComPort>();
+  FXuComPort1->SetPortTable(&FPortTable);
+  if (FOptions.DeviceFactory) FXuComPort1->SetDeviceFactory(FOptions.DeviceFactory);
+  FXuComPort1->SetBaudRate(br4800);
+  FXuComPort1->SetDataBits(dbEightBits);
+  FXuComPort1->SetStopBits(stbOneStopBits);
+  FXuComPort1->SetParity(prNoParity);
+  FXuComPort1->SetFlowControl(fcNone);
+  FXuComPort1->SetDTR(false);
+  FXuComPort1->SetRTS(false);
+  FXuComPort1->SetEventMask(evChar);
+  FXuComPort1->SetEvtChar('\x0A');
+  FXuComPort1->SetEofChar('\x00');
+  FXuComPort1->SetPortNumber(0);
+  FXuComPort1->SetProcNumber(0);
+  FXuComPort1->OnData = [this](TCustomXuComPort* aSender, uint32_t aLen) { XuComPort1Data(aSender, aLen); };
+  FXuComPort1->OnError = [this](TCustomXuComPort* aSender, const std::string& aText) { XuComPort1Error(aSender, aText); };
+
+  // FormCreate, in its order.
+  if (FOptions.RegisterDeviceNotification) PDeviceNotify = FOptions.RegisterDeviceNotification(FLoop.Target());
+  ShowIcon(kNoDeviceIcon);
+  FModem = std::make_unique<TModem>(&FLoop.Target(), 0, br4800, evChar, dbEightBits, stbOneStopBits, false, fcNone,
+                                    prNoParity);
+  FModem->SetMessageBoxes(&FView);
+  FModem->ComPort()->SetPortTable(&FPortTable);
+  if (FOptions.DeviceFactory) FModem->ComPort()->SetDeviceFactory(FOptions.DeviceFactory);
+  SetBusy(false);
+  SetupCharts();
+  FTxQuality = std::make_unique<TTxQuality>();
+  FRxQuality = std::make_unique<TRxQuality>();
+  FDrcQuality = std::make_unique<TDrcQuality>();
+  FCellFaceQuality = std::make_unique<TCellFaceQuality>();
+  FReportSender = std::make_unique<TReportSender>(FView, FLoop);
+  FAutoStart = true;
+  FFirstVisible = false;
+  if (FOptions.StarterDelay) FStarterThread = std::make_unique<TStarterThread>(FLoop.Target(), *FOptions.StarterDelay);
+}
+
+TMainFm::~TMainFm() {
+  // Threads first, while everything they may touch still exists.
+  FStarterThread.reset();
+  PDeviceNotify.reset();
+  FReportSender.reset();
+  FXuComPort1.reset();
+  FModem.reset();
+  FReportFm.reset();
+  FLoop.SetMessageHandler(nullptr);
+}
+
+void TMainFm::FormActivate() {
+  // The connection list is refreshed here once the connection panel exists.
+  if (!FFirstVisible) FFirstVisible = true;
+}
+
+void TMainFm::FormKeyDown(uint16_t) { FBreakInit = true; }
+
+void TMainFm::FormClose() { StopModem(); }
+
+void TMainFm::WndProc(TWindowMessage& aMessage) {
+  switch (aMessage.Msg) {
+    case WM_FIND_MODEM:
+      WMFindModem();
+      break;
+    case WM_PING_REPLY:
+      WMPingReply(aMessage);
+      break;
+    case WM_MODEM_SECTOR:
+      WMModemSector();
+      break;
+    case WM_DEVICECHANGE:
+      WMDeviceChange(aMessage.WParam, aMessage.LParam, aMessage.Text.value_or(std::string()));
+      break;
+    case WM_MODEM_ERROR:
+      // Not shown; the text is ours and goes now.
+      aMessage.Text.reset();
+      break;
+    default:
+      break;  // WM_MODEM_IDENTITY: nothing to do
+  }
+}
+
+void TMainFm::WMPingReply(TWindowMessage& aMessage) {
+  // The line is not displayed; taking it releases it.
+  aMessage.Text.reset();
+}
+
+void TMainFm::WMModemSector() {
+  FCellFaceQuality->AddValue(std::to_string(FModem->CellNumber()) + "-" + std::to_string(FModem->FaceNumber()));
+}
+
+void TMainFm::FindModemTimerTimer() {
+  FFindModemTimeoutEvent.Set();
+}
+
+void TMainFm::InitTimerTimer() { ++FTickCount; }
+
+void TMainFm::PingActionExecute() {
+  // The ping needs the dial-up link's far end; until the connection panel exists there is never
+  // a connection, and the button only says so.
+  FView.ShowMessageBox(kMessageBoxCaption, "Please select modem's connection.", TMessageBoxKind::Information);
+}
+
+// --- the view -----------------------------------------------------------------------------
+
+void TMainFm::SetLabel(TMainLabel aLabel, const std::string& aText) {
+  FLabels[static_cast<size_t>(aLabel)] = aText;
+  FView.SetLabelText(aLabel, aText);
+}
+
+void TMainFm::SetStatus(const std::string& aText) {
+  FStatusText = aText;
+  FView.SetStatusText(aText);
+}
+
+void TMainFm::SetBusy(bool aVisible) {
+  FBusyVisible = aVisible;
+  FView.SetBusyVisible(aVisible);
+}
+
+void TMainFm::ShowIcon(int aIndex) {
+  FSignalIcon = aIndex;
+  FView.ShowSignalIcon(aIndex);
+}
+
+void TMainFm::ShowError(const std::string& aText) {
+  FView.ShowMessageBox(kMessageBoxCaption, aText, TMessageBoxKind::Error);
+}
+
+void TMainFm::PumpEvents() { FLoop.ProcessMessages(); }
+
+void TMainFm::PumpWhile(const std::function<bool()>& aCondition) {
+  for (;;) {
+    FLoop.ProcessMessages();
+    if (!aCondition()) return;
+    FLoop.Idle(kWaitSlice);
+  }
+}

@@ -1,0 +1,223 @@
+// The main window's logic: finding the modem, starting and stopping it, following plug and
+// unplug, the 500 ms polling cycle, the charts, the histograms and the report actions. It talks
+// to the screen only through TMainView and to time only through TUiLoop.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/ByteString.h"
+#include "common/Events.h"
+#include "common/MessageTarget.h"
+#include "protocol/Modem_Unit.h"
+#include "serial/PortTable.h"
+#include "serial/SerialDevice.h"
+#include "serial/XuComPort.h"
+#include "stats/Quality.h"
+#include "stats/ReportSender.h"
+#include "stats/ReportUnit.h"
+#include "window/MainView.h"
+#include "window/SignalCharts.h"
+#include "window/StarterThread_Unit.h"
+#include "window/UiLoop.h"
+
+// The discovery entries ("COMn", padding, description), or none when no port is present.
+using TPortEntries = std::optional<std::vector<std::string>>;
+
+// The window's registration for port plug/unplug notifications, kept for the window's life.
+class TDeviceNotifyRegistration {
+ public:
+  virtual ~TDeviceNotifyRegistration() = default;
+};
+
+// How the window reaches the platform. Everything has a working default but the enumeration.
+struct TMainFmOptions {
+  // The candidate ports with their descriptions, as port discovery lists them.
+  std::function<TPortEntries()> EnumerateComPorts;
+  // Resolves COM numbers to devices for the session's port, the probing port and the open test;
+  // none: the program's table.
+  TPortTable* PortTable = nullptr;
+  // The device layer of the three; empty: POSIX.
+  TSerialDeviceFactory DeviceFactory;
+  // Registers for WM_DEVICECHANGE posted to the given target; empty: no notifications.
+  std::function<std::unique_ptr<TDeviceNotifyRegistration>(TMessageTarget&)> RegisterDeviceNotification;
+  // Delay before the first search; none: no starter thread (the caller posts WM_FIND_MODEM).
+  std::optional<uint32_t> StarterDelay = 500;
+};
+
+// Status texts of the second status panel.
+inline constexpr char kDeviceNotFound[] = "device not found.";
+inline constexpr char kPortNotAvailable[] = "port not available: COM%d.";
+inline constexpr char kFindModemStatus[] = "Find modem...";
+
+class TMainFm {
+ public:
+  // Creation (the form's FormCreate): the view and the loop must outlive the window. The loop's
+  // message handler becomes the window's until destruction.
+  TMainFm(TMainView& aView, TUiLoop& aLoop, TMainFmOptions aOptions);
+  // Destruction (FormDestroy): joins every thread the window started. Call FormClose first to
+  // stop the modem cleanly.
+  ~TMainFm();
+  TMainFm(const TMainFm&) = delete;
+  TMainFm& operator=(const TMainFm&) = delete;
+
+  // --- window events ---------------------------------------------------------------------
+  void FormActivate();
+  // Any key: breaks a link-type probe in progress.
+  void FormKeyDown(uint16_t aKey);
+  // Stops the modem (logging off, reader stopped, port closed).
+  void FormClose();
+  // Every message posted to the loop's target comes here.
+  void WndProc(TWindowMessage& aMessage);
+
+  // --- message handlers ------------------------------------------------------------------
+  void WMFindModem();
+  void WMPingReply(TWindowMessage& aMessage);
+  void WMModemSector();
+  // aEventCode: DBT_*; aDeviceType: 3 for a port; aPortName: "COMn".
+  void WMDeviceChange(uintptr_t aEventCode, intptr_t aDeviceType, const std::string& aPortName);
+
+  // --- timers and actions -----------------------------------------------------------------
+  void FindModemTimerTimer();
+  void InitTimerTimer();
+  void ModemTimerTimer();
+  void ReportActionExecute();
+  void SendReportActionExecute();
+  void PingActionExecute();
+  // The user closed the report window: it is destroyed, with its view.
+  void ReportFormClose();
+
+  // --- the polling cycle's pieces ----------------------------------------------------------
+  void ShowSignalIcon();
+  void ShowLinkSpeeds();
+  std::string FormatRate(uint32_t aKbps) const;
+  void FeedRxScale(float x);
+  void FeedTxLine(float x);
+  void FeedDrcLine1x(float x);
+  void FeedDrcLineRevA(float x);
+  void FeedDrcLineRevB(float x);
+
+  // --- state, for the program and for tests -------------------------------------------------
+  TModem& Modem() { return *FModem; }
+  TXuComPort& XuComPort1() { return *FXuComPort1; }
+  TReportSender& ReportSender() { return *FReportSender; }
+  const std::string& LabelText(TMainLabel aLabel) const { return FLabels[static_cast<size_t>(aLabel)]; }
+  int SignalIcon() const { return FSignalIcon; }
+  const std::string& StatusText() const { return FStatusText; }
+  bool BusyVisible() const { return FBusyVisible; }
+  bool ModemTimerEnabled() const { return FModemTimer->Enabled(); }
+  const std::string& ModemDescription() const { return FModemDescription; }
+  bool FirstVisible() const { return FFirstVisible; }
+  int32_t RXPosition() const { return FRXPosition; }
+  int32_t TXPosition() const { return FTXPosition; }
+  int32_t ARQPosition() const { return FARQPosition; }
+  uintptr_t TXPackets() const { return nTXPackets; }
+  uintptr_t TXZeroes() const { return nTXZeroes; }
+  float PredDRC() const { return FPredDRC; }
+  intptr_t MaxChartXPoints() const { return FMaxChartXPoints; }
+  TSignalChartData ChartData() const;
+  const TRxQuality& RxQuality() const { return *FRxQuality; }
+  const TTxQuality& TxQuality() const { return *FTxQuality; }
+  const TDrcQuality& DrcQuality() const { return *FDrcQuality; }
+  const TCellFaceQuality& CellFaceQuality() const { return *FCellFaceQuality; }
+  TReportFm* ReportFm() { return FReportFm.get(); }
+  // The user's decimal separator by default.
+  void SetDecimalSeparator(std::string aSeparator) { FDecimalSeparator = std::move(aSeparator); }
+
+ private:
+  // Discovery and start-up (MainStartup.cpp).
+  bool FindModem(uint16_t& aPort);
+  // True when the port answered the status request like a modem.
+  bool ProbePort(const std::string& aEntry, const TByteString& aStatusRequest);
+  bool TestPortOpen(const std::string& aName);
+  void SelectPort(uint16_t aPort);
+  void AdoptFoundPort(uint16_t aPort);
+  void StartModem();
+  void ProbeLinkType();
+  // One stage of the probe: true when packets decided it within five ticks.
+  bool ProbeStage(std::string_view aCommand, intptr_t aThreshold, bool aKeyBreaks);
+  void StopModem();
+  void XuComPort1Data(TCustomXuComPort* Sender, uint32_t len);
+  void XuComPort1Error(TCustomXuComPort* Sender, const std::string& aErrorMessage);
+
+  // The view, with the window's own copy of what it shows.
+  void SetLabel(TMainLabel aLabel, const std::string& aText);
+  void SetStatus(const std::string& aText);
+  void SetBusy(bool aVisible);
+  void ShowIcon(int aIndex);
+  void ShowError(const std::string& aText);
+
+  void SetupCharts();
+  // One pass over the window's events, and the waiting loop built on it.
+  void PumpEvents();
+  void PumpWhile(const std::function<bool()>& aCondition);
+
+  TMainView& FView;
+  TUiLoop& FLoop;
+  TMainFmOptions FOptions;
+  TPortTable& FPortTable;
+  std::string FDecimalSeparator;
+
+  // What the view shows.
+  std::array<std::string, kMainLabelCount> FLabels;
+  int FSignalIcon = kNoDeviceIcon;
+  std::string FStatusText;
+  bool FBusyVisible = false;
+
+  bool FFirstVisible = false;
+  std::unique_ptr<TModem> FModem;
+  std::unique_ptr<TXuComPort> FXuComPort1;
+  // The probe answer: written by XuComPort1's reader thread, read here after the data event.
+  std::mutex FInitResponseLock;
+  TByteString FInitResponse;
+  TAutoResetEvent FModemDataEvent;
+  TAutoResetEvent FFindModemTimeoutEvent;
+  std::atomic<bool> FFindModemError{false};
+  std::string FModemDescription;
+  std::vector<std::string> FFindComportsList;
+  std::unique_ptr<TDeviceNotifyRegistration> PDeviceNotify;
+  bool FAutoStart = false;
+  bool FBreakInit = false;
+  uintptr_t nTXPackets = 0;
+  uintptr_t nTXZeroes = 0;
+  intptr_t FTickCount = 0;
+  intptr_t FMaxChartXPoints = 0;
+  float FPredDRC = 0;
+  ::EvdoMultiCarrierSingleForward EvdoBForward;
+  ::EvdoMultiCarrierSingleReverse EvdoBReverse;
+  ::TEvdoAForward EvdoAForward;
+  ::TEvdoAReverse EvdoAReverse;
+  int32_t FRXPosition = 0;
+  int32_t FTXPosition = 0;
+  int32_t FARQPosition = 0;
+  std::unique_ptr<TTxQuality> FTxQuality;
+  std::unique_ptr<TRxQuality> FRxQuality;
+  std::unique_ptr<TDrcQuality> FDrcQuality;
+  std::unique_ptr<TCellFaceQuality> FCellFaceQuality;
+
+  // The charts' series.
+  std::unique_ptr<TChartHistory> TxLineSeries;
+  std::unique_ptr<TChartHistory> DrcLineSeries;
+  double FRxBarValue = 1;
+
+  std::unique_ptr<TUiTimer> FindModemTimer;
+  std::unique_ptr<TUiTimer> InitTimer;
+  std::unique_ptr<TUiTimer> FModemTimer;
+
+  std::unique_ptr<TReportFm> FReportFm;
+  std::unique_ptr<TReportSender> FReportSender;
+  std::unique_ptr<TStarterThread> FStarterThread;  // last: it may post as soon as it exists
+};
+
+// "COM12    description" -> "COM12"; the text before the first space.
+std::string PortNameOfEntry(const std::string& aEntry);
+// "COM12" -> 12: the decimal number from the fourth character on; none when that is not a
+// number of 1..65535.
+std::optional<uint16_t> PortNumberOfName(const std::string& aName);
