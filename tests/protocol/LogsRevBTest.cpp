@@ -89,7 +89,9 @@ TEST_F(LogsRevB, ArqLogRejectionAndCarrierCounts) {
 
   // No carriers: all zero, no rate.
   Receive(ArqLog(0, [](uint8_t, uint8_t) { return uint8_t{0}; }, 0));
-  EXPECT_EQ(FModem.EvdoArqDataB(), ARQData_B{});
+  ARQData_B expected;
+  expected.Version = 2;
+  EXPECT_EQ(FModem.EvdoArqDataB(), expected);
   EXPECT_FLOAT_EQ(FModem.ARQDataB(), 0.0f);
 
   // One carrier with every slot at index 0 still counts 38.4.
