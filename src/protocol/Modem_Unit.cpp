@@ -102,7 +102,8 @@ void TCustomModem::ResumeRead() { FComPort->ResumeRead(); }
 void TCustomModem::GetESNandMIN() {
   if (!FComPort->Active()) {
     try {
-      FComPort->Open();
+      // A port that does not open gets nothing written, whether it refused or threw.
+      if (!FComPort->Open()) return;
     } catch (const std::exception&) {
       return;
     }
