@@ -2,6 +2,7 @@
 // size and content handed to the dispatcher.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <random>
 
 #include "protocol/Modem_Unit.h"
@@ -47,13 +48,13 @@ TByteString Packet(const TBenchPacket& aPacket) {
 }
 
 void BM_ParseLog(benchmark::State& state) {
-  const TBenchPacket& spec = kPackets[state.range(0)];
-  const TByteString packet = Packet(spec);
+  const TBenchPacket& kind = kPackets[state.range(0)];
+  const TByteString packet = Packet(kind);
   TModem modem(nullptr, 0, br4800, evChar, dbEightBits, stbOneStopBits, false, fcNone, prNoParity);
   for (auto _ : state) modem.ParseFrame(packet);
-  state.SetLabel(std::string("0x") + "0123456789ABCDEF"[spec.Code >> 12] + "0123456789ABCDEF"[spec.Code >> 8 & 15] +
-                 "0123456789ABCDEF"[spec.Code >> 4 & 15] + "0123456789ABCDEF"[spec.Code & 15] + ", " +
-                 std::to_string(spec.Size) + " bytes");
+  char label[32];
+  std::snprintf(label, sizeof label, "0x%04X, %zu bytes", static_cast<unsigned>(kind.Code), kind.Size);
+  state.SetLabel(label);
   // One packet per iteration: the time column is the cost per packet.
   state.SetItemsProcessed(state.iterations());
 }
