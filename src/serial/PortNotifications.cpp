@@ -69,9 +69,12 @@ std::optional<TPortChange> ParseUevent(std::string_view aDatagram, std::string_v
     change.Kind = TPortChangeKind::Removal;
   else
     return std::nullopt;
-  // Virtual devices (consoles, network interfaces, loop devices, modules) come and go all the
-  // time and are never a modem; only hardware counts.
-  if (!StartsWith(headerPath, "/devices/") || StartsWith(headerPath, "/devices/virtual/")) return std::nullopt;
+  // Virtual devices (consoles, network interfaces, loop devices, modules) and the machine's own
+  // memory blocks and processors (hot-plugged by a hypervisor in bursts) are never a modem; each
+  // "other device" message may start a modem search, so only plugged hardware counts.
+  if (!StartsWith(headerPath, "/devices/") || StartsWith(headerPath, "/devices/virtual/") ||
+      StartsWith(headerPath, "/devices/system/"))
+    return std::nullopt;
 
   if (*subsystem != "tty") return TPortChange{TPortChangeKind::NodesChanged, {}};
   const std::string_view name = devname ? *devname : headerPath.substr(headerPath.rfind('/') + 1);
@@ -197,6 +200,7 @@ void TUeventListener::Run(TPortNotifier& aNotifier) {
   for (;;) {
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
+      FHeardKernel = false;
       return;
     }
     if (fds[1].revents != 0) return;
@@ -218,7 +222,10 @@ void TUeventListener::Run(TPortNotifier& aNotifier) {
           lostSome = true;
           continue;
         }
-        break;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+        // The socket is broken; the rescan takes over (see HeardKernel).
+        FHeardKernel = false;
+        return;
       }
       {
         std::lock_guard lock(FCountLock);
@@ -261,26 +268,24 @@ bool TSysfsRescan::Start(TPortNotifier& aNotifier) {
   {
     std::lock_guard lock(FLock);
     FStop = false;
-    FScanning = true;
   }
   try {
     FThread = std::thread([this, &aNotifier] {
       std::unique_lock lock(FLock);
       while (!FChanged.wait_for(lock, FInterval, [this] { return FStop; })) {
         lock.unlock();
-        // Once uevents are known to arrive the passes add nothing; the thread ends.
+        // While uevents arrive the passes would add nothing; the thread idles, ready to take
+        // over should the listener fail.
         const bool wanted = !FWanted || FWanted();
         if (wanted) aNotifier.Rescan();
         lock.lock();
-        if (!wanted) break;
-        ++FPasses;
-        FChanged.notify_all();
+        if (wanted) {
+          ++FPasses;
+          FChanged.notify_all();
+        }
       }
-      FScanning = false;
     });
   } catch (const std::system_error&) {
-    std::lock_guard lock(FLock);
-    FScanning = false;
     return false;
   }
   return true;
@@ -294,11 +299,6 @@ void TSysfsRescan::Stop() {
   }
   FChanged.notify_all();
   FThread.join();
-}
-
-bool TSysfsRescan::Scanning() const {
-  std::lock_guard lock(FLock);
-  return FScanning;
 }
 
 uint64_t TSysfsRescan::Passes() const {

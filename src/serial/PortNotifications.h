@@ -96,7 +96,8 @@ class TUeventListener final : public TPortEventSource {
   int LastError() const { return FLastError; }
   // The socket's netlink address while running.
   uint32_t PortId() const { return FPortId; }
-  // True once a datagram from the kernel has arrived: uevents evidently reach this process.
+  // True once a datagram from the kernel has arrived (uevents evidently reach this process),
+  // false again should the listener fail.
   bool HeardKernel() const { return FHeardKernel.load(); }
   // Datagrams taken from the socket, believed or not; waits until more than aCount were taken.
   bool WaitForDatagrams(uint64_t aCount, std::chrono::milliseconds aTimeout) const;
@@ -119,7 +120,7 @@ class TUeventListener final : public TPortEventSource {
 // Rescans sysfs at a fixed interval for machines where no uevent reaches the process.
 class TSysfsRescan final : public TPortEventSource {
  public:
-  // aWanted, asked before each pass, lets the owner turn the passes off once they are not needed.
+  // aWanted, asked before each pass, lets the owner skip the passes while they are not needed.
   explicit TSysfsRescan(std::chrono::milliseconds aInterval, std::function<bool()> aWanted = {});
   ~TSysfsRescan() override;
   TSysfsRescan(const TSysfsRescan&) = delete;
@@ -128,8 +129,7 @@ class TSysfsRescan final : public TPortEventSource {
   bool Start(TPortNotifier& aNotifier) override;
   void Stop() override;
 
-  // True from Start until the passes end (stopped, or no longer wanted).
-  bool Scanning() const;
+  bool Running() const { return FThread.joinable(); }
   uint64_t Passes() const;
   // Waits until more than aCount passes have been made.
   bool WaitForPasses(uint64_t aCount, std::chrono::milliseconds aTimeout) const;
@@ -141,7 +141,6 @@ class TSysfsRescan final : public TPortEventSource {
   mutable std::mutex FLock;
   mutable std::condition_variable FChanged;
   bool FStop = false;
-  bool FScanning = false;
   uint64_t FPasses = 0;
 };
 
@@ -171,7 +170,8 @@ struct TPortNotificationOptions {
 };
 
 // The window's registration for port notifications: the uevent listener, and the sysfs rescan
-// for as long as no uevent has reached the process (a container may never see one). Further
+// whenever no uevent has been seen to reach the process (a container may never see one; a quiet
+// machine looks the same until its first uevent, so both run until then). Further
 // sources, such as the simulated modem's plug, join with AddSource.
 class TDeviceNotifications {
  public:
@@ -188,7 +188,7 @@ class TDeviceNotifications {
   void AddSource(std::unique_ptr<TPortEventSource> aSource);
 
   bool ListeningToKernel() const { return FListener.Running(); }
-  bool Rescanning() const { return FRescan.Scanning(); }
+  bool Rescanning() const { return FRescan.Running(); }
   TPortNotifier& Notifier() { return FNotifier; }
 
  private:

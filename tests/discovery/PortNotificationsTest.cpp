@@ -35,6 +35,14 @@ std::vector<TSeen> Drain(TMessageQueue& aQueue) {
   return seen;
 }
 
+// What a real uevent socket delivered besides the machine's own hardware changes, which may
+// happen at any time on the machine running the tests.
+std::vector<TSeen> PortMessages(TMessageQueue& aQueue) {
+  std::vector<TSeen> seen = Drain(aQueue);
+  std::erase(seen, TSeen{DBT_DEVNODES_CHANGED, ""});
+  return seen;
+}
+
 std::optional<TSeen> Next(TMessageQueue& aQueue) {
   auto m = aQueue.WaitTake(kPatience);
   if (!m) return std::nullopt;
@@ -111,7 +119,7 @@ TEST_F(PortNotifierTest, RescanThreadTellsAnAddedAndARemovedPortOnce) {
   TPortNotifier notifier(FQueue, FTable, FSys.Tree());
   TSysfsRescan rescan(5ms);
   ASSERT_TRUE(rescan.Start(notifier));
-  ASSERT_TRUE(rescan.Scanning());
+  ASSERT_TRUE(rescan.Running());
 
   FSys.AddUsbModem("1-3", "Second Modem", 1, 1);
   EXPECT_EQ(Next(FQueue), (TSeen{DBT_DEVICEARRIVAL, "COM4"}));
@@ -123,7 +131,7 @@ TEST_F(PortNotifierTest, RescanThreadTellsAnAddedAndARemovedPortOnce) {
   EXPECT_EQ(Next(FQueue), (TSeen{DBT_DEVICEREMOVECOMPLETE, "COM4"}));
   ASSERT_TRUE(rescan.WaitForPasses(rescan.Passes() + 1, kPatience));
   rescan.Stop();
-  EXPECT_FALSE(rescan.Scanning());
+  EXPECT_FALSE(rescan.Running());
   EXPECT_TRUE(Drain(FQueue).empty());
 }
 
@@ -156,7 +164,7 @@ TEST_F(PortNotifierTest, ListenerOpensTheKernelSocketAndBelievesOnlyTheKernel) {
   ASSERT_TRUE(listener.WaitForDatagrams(0, kPatience));
   listener.Stop();
   EXPECT_FALSE(listener.Running());
-  EXPECT_TRUE(Drain(FQueue).empty());
+  EXPECT_EQ(PortMessages(FQueue), std::vector<TSeen>{});
 
   // It can start again, and its destructor stops it.
   ASSERT_TRUE(listener.Start(notifier));
@@ -185,5 +193,5 @@ TEST_F(PortNotifierTest, DeviceNotificationsFallBackToTheRescanAndStopCleanly) {
     EXPECT_TRUE(notifications.ListeningToKernel() || notifications.Rescanning());
     RecordProperty("uevents", notifications.ListeningToKernel() ? "listening" : "refused");
   }
-  EXPECT_TRUE(Drain(FQueue).empty());
+  EXPECT_EQ(PortMessages(FQueue), std::vector<TSeen>{});
 }
