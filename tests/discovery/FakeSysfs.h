@@ -62,7 +62,7 @@ class TFakeSysfs {
     if (!aProduct.empty()) Write("devices/" + usb + "/product", aProduct + "\n");
     for (int i = 0; i < aPorts; ++i) {
       const std::string interface = usb + "/" + aUsbDevice + ":1." + std::to_string(i);
-      Write("devices/" + interface + "/bInterfaceNumber", "0" + std::to_string(i) + "\n");
+      Write("devices/" + interface + "/bInterfaceNumber", std::string("0").append(std::to_string(i)).append("\n"));
       const std::string name = "ttyUSB" + std::to_string(aFirstTty + i);
       AddTty(name, interface + "/" + name, "option1");
     }
