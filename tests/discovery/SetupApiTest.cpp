@@ -1,13 +1,11 @@
 // COM port listing against fake sysfs trees: filtering, line format, order, numbering, the open test.
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <vector>
 
 #include "FakeSysfs.h"
@@ -17,45 +15,8 @@ namespace {
 
 using TLines = std::vector<std::string>;
 
-// The exclusive open of the device layer, reduced to what the open test needs.
-class TFlockDevice final : public TSerialDevice {
- public:
-  ~TFlockDevice() override { Close(); }
-  int Open(const std::string& aPath) override {
-    FHandle = ::open(aPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (FHandle < 0) return errno;
-    if (::flock(FHandle, LOCK_EX | LOCK_NB) != 0) {
-      Close();
-      return EBUSY;
-    }
-    return 0;
-  }
-  bool IsOpen() const override { return FHandle >= 0; }
-  void Close() override {
-    if (FHandle >= 0) ::close(FHandle);
-    FHandle = -1;
-  }
-  intptr_t NativeHandle() const override { return FHandle; }
-  int GetState(TDeviceControlBlock&) override { return ENOSYS; }
-  int SetState(const TDeviceControlBlock&) override { return ENOSYS; }
-  int EscapeFunction(uint32_t) override { return ENOSYS; }
-  int Purge(uint32_t) override { return ENOSYS; }
-  int Flush() override { return ENOSYS; }
-  int SetWaitMask(uint32_t) override { return ENOSYS; }
-  std::unique_ptr<TDeviceStopSignal> CreateStopSignal() override { return nullptr; }
-  TDeviceWaitResult WaitEvent(const TDeviceStopSignal&, int& aError) override {
-    aError = ENOSYS;
-    return TDeviceWaitResult::Failed;
-  }
-  int QueuedBytes(uint32_t&) override { return ENOSYS; }
-  int Read(void*, uint32_t, uint32_t&, const TDeviceStopSignal*) override { return ENOSYS; }
-  int Write(const void*, uint32_t, uint32_t&, const TDeviceStopSignal*) override { return ENOSYS; }
-
- private:
-  int FHandle = -1;
-};
-
-const TSerialDeviceFactory kOpenDevice = [] { return std::make_unique<TFlockDevice>(); };
+// The program's one notion of an exclusive open.
+const TSerialDeviceFactory kOpenDevice = CreatePosixSerialDevice;
 
 // A pseudo-terminal whose slave stands in for a serial device node.
 class TPty {
@@ -198,12 +159,12 @@ TEST_F(ComPortsTest, TestOpenLeavesOutPortsHeldElsewhereOrAbsent) {
   std::filesystem::create_symlink(second.Slave(), FSys.Dev() / "ttyUSB1");
   FTable.RegisterExtraPort(FSys.FakeDevPath("ttyGone"), "Command line port");
 
-  TFlockDevice holder;
-  ASSERT_EQ(holder.Open(FSys.FakeDevPath("ttyUSB0")), 0);
+  auto holder = CreatePosixSerialDevice();
+  ASSERT_EQ(holder->Open(FSys.FakeDevPath("ttyUSB0")), 0);
   // The extra port was registered first and holds COM3.
   EXPECT_EQ(List(false, false), (TLines{"COM4", "COM5", "COM3"}));
   EXPECT_EQ(List(true, false), TLines{"COM5"});
-  holder.Close();
+  holder->Close();
   EXPECT_EQ(List(true, false), (TLines{"COM4", "COM5"}));
 }
 
