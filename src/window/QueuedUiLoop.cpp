@@ -2,6 +2,7 @@
 #include "window/QueuedUiLoop.h"
 
 #include <algorithm>
+#include <utility>
 
 class TQueuedUiLoop::TTimer final : public TUiTimer {
  public:

@@ -1,0 +1,97 @@
+// Parsing the monitor's command line.
+#include "app/CommandLine.h"
+
+#include "stats/ReportUploader.h"
+
+#ifndef CDMA_VERSION
+#define CDMA_VERSION "0.0.0"
+#endif
+
+namespace {
+
+constexpr const char* kDemoModes[] = {"1x", "reva", "revb", "sleep", "cycle"};
+
+bool IsDemoMode(const std::string& aMode) {
+  for (const char* mode : kDemoModes)
+    if (aMode == mode) return true;
+  return false;
+}
+
+}  // namespace
+
+TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
+  TMonitorOptions options;
+  for (size_t i = 0; i < aArgs.size(); ++i) {
+    std::string arg = aArgs[i];
+    std::optional<std::string> value;
+    if (arg.starts_with("--"))
+      if (const size_t equals = arg.find('='); equals != std::string::npos) {
+        value = arg.substr(equals + 1);
+        arg.resize(equals);
+      }
+    // The value of an option that takes one: after '=' or in the next argument.
+    const auto takeValue = [&]() -> std::string {
+      if (value) return *value;
+      if (i + 1 >= aArgs.size()) throw ECommandLineError(arg + " needs a value");
+      return aArgs[++i];
+    };
+    const auto noValue = [&] {
+      if (value) throw ECommandLineError(arg + " takes no value");
+    };
+
+    if (arg == "--console") {
+      noValue();
+      options.Console = true;
+    } else if (arg == "--demo") {
+      noValue();
+      options.Demo = true;
+    } else if (arg == "--demo-mode") {
+      options.DemoMode = takeValue();
+      if (!IsDemoMode(options.DemoMode)) throw ECommandLineError("Unknown demo mode: " + options.DemoMode);
+    } else if (arg == "--port") {
+      std::string device = takeValue();
+      if (device.empty()) throw ECommandLineError("--port needs a device path");
+      options.Ports.push_back(std::move(device));
+    } else if (arg == "--report-url") {
+      std::string url = takeValue();
+      if (!IsReportUrl(url)) throw ECommandLineError("Not an http or https URL: " + url);
+      options.ReportUrl = std::move(url);
+    } else if (arg == "--help" || arg == "-h") {
+      noValue();
+      options.Help = true;
+    } else if (arg == "--version") {
+      noValue();
+      options.Version = true;
+    } else {
+      throw ECommandLineError("Unknown argument: " + aArgs[i]);
+    }
+  }
+  return options;
+}
+
+std::string UsageText(const std::string& aProgram) {
+  return "Usage: " + aProgram +
+         " --console [--demo [--demo-mode MODE]] [--port DEVICE]... [--report-url URL]\n"
+         "       " + aProgram + " --help | --version\n"
+         "\n"
+         "Finds a CDMA2000 1x / EV-DO modem's diagnostic port and shows its signal every 500 ms.\n"
+         "\n"
+         "  --console          show the window as lines of text on standard output\n"
+         "  --demo             start a simulated modem in-process and find it like any port\n"
+         "  --demo-mode MODE   the simulated modem's link: 1x, reva (default), revb, sleep, cycle\n"
+         "  --port DEVICE      also probe this serial device (for example a pseudo-terminal)\n"
+         "  --report-url URL   where \"Send report\" uploads (default " + DefaultReportUrl() + ")\n"
+         "  --help, --version  this text, the version\n"
+         "\n"
+         "Console commands, one per line on standard input:\n"
+         "  report       print the report window's contents\n"
+         "  send         send the report to the report server\n"
+         "  ping         the Ping button\n"
+         "  connect      the connection button (Connect)\n"
+         "  disconnect   the connection button (Disconnect)\n"
+         "  unplug       (--demo) pull the simulated modem out\n"
+         "  plug         (--demo) plug it back in\n"
+         "  quit         stop the modem and leave (so do Ctrl-C and SIGTERM)\n";
+}
+
+std::string VersionText() { return std::string("cdma-monitor ") + CDMA_VERSION + "\n"; }

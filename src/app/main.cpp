@@ -1,0 +1,28 @@
+// cdma-monitor: the program's entry point.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/ConsoleProgram.h"
+
+int main(int argc, char** argv) {
+  const std::string program = "cdma-monitor";
+  TMonitorOptions options;
+  try {
+    options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const ECommandLineError& e) {
+    std::cerr << program << ": " << e.what() << "\n" << UsageText(program);
+    return 2;
+  }
+  if (options.Help) {
+    std::cout << UsageText(program);
+    return 0;
+  }
+  if (options.Version) {
+    std::cout << VersionText();
+    return 0;
+  }
+  // The window comes with the Qt view; until then the console view is the one there is.
+  return RunConsoleMonitor(options);
+}
