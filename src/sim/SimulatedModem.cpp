@@ -75,7 +75,10 @@ TByteString MakeGarbage(size_t aBytes, TRandom& aRnd, uint32_t& aPieces) {
     }
     const TByteString content = Unescape(piece);
     if (content.size() < 3) continue;
-    if (HasGoodCrc(content)) piece.back() = static_cast<char>(ByteAt(piece, piece.size() - 1) == 0x00 ? 0x01 : 0x00);
+    // A lone escape byte right before the flag could be taken for an escaped flag by a
+    // receiver that unescapes as it goes.
+    if (ByteAt(piece, piece.size() - 1) == kEscape) piece.back() = 0x00;
+    if (HasGoodCrc(Unescape(piece))) piece.back() = static_cast<char>(ByteAt(piece, piece.size() - 1) == 0x00 ? 0x01 : 0x00);
     if (HasGoodCrc(Unescape(piece))) continue;
     out += piece;
     out.push_back(static_cast<char>(kFlag));
