@@ -126,9 +126,11 @@ int main(int argc, char** argv) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     const sim::TSimCounters c = modem.Counters();
-    std::fprintf(stderr, "cdma-modem-sim: %llu log packets, %.3f MB of log traffic in %.2f s (%.2f MB/s); %llu dropped, %llu damaged, %llu commands\n",
-                 static_cast<unsigned long long>(c.TotalLogsSent()), c.LogBytesWritten / 1e6, seconds,
-                 seconds > 0 ? c.LogBytesWritten / 1e6 / seconds : 0.0, static_cast<unsigned long long>(c.LogsDropped),
+    std::fprintf(stderr,
+                 "cdma-modem-sim: ran %.2f s; %llu log packets, %.3f MB of log traffic in %.2f s of logging (%.2f MB/s); "
+                 "%llu dropped, %llu damaged, %llu commands\n",
+                 seconds, static_cast<unsigned long long>(c.TotalLogsSent()), c.LogBytesWritten / 1e6, c.StreamingSeconds,
+                 c.StreamingSeconds > 0 ? c.LogBytesWritten / 1e6 / c.StreamingSeconds : 0.0, static_cast<unsigned long long>(c.LogsDropped),
                  static_cast<unsigned long long>(c.DamagedFrames), static_cast<unsigned long long>(c.CommandsReceived));
     std::string perCode;
     for (const auto& [code, count] : c.LogsSent) {

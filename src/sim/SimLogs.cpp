@@ -631,9 +631,12 @@ TEncodedLog TSimLogEncoder::ReverseB(const TSimScenario& s, int aCarrier, uint64
   });
 }
 
-// 0x12A1, 20 bytes: the multi-carrier searcher; state 3 is sleep.
+// 0x12A1, 20 bytes: the multi-carrier searcher; state 3 is sleep, 5 tracking Rev B carriers,
+// 0 idle (the modem is on another link type).
 TEncodedLog TSimLogEncoder::PilotSetsB(const TSimScenario& s, uint64_t ts) {
-  TPilotSetsBTruth truth{1, 4, static_cast<uint8_t>(s.LinkType() == TSimMode::Sleep ? 3 : 5)};
+  const TSimMode mode = s.LinkType();
+  const uint8_t state = mode == TSimMode::Sleep ? 3 : mode == TSimMode::RevB ? 5 : 0;
+  TPilotSetsBTruth truth{1, 4, state};
   TLayoutWriter w = StartLog(logcode::kPilotSetsB, 20, ts);
   w.U8(16, truth.Version);
   w.U8(17, truth.PilotPnIncrement);

@@ -245,6 +245,7 @@ struct TSimCounters {
   uint64_t OverlongCommands = 0;
   uint64_t CommandsIgnored = 0;   // received while stalled
   uint64_t Plugs = 0;             // pseudo-terminals created
+  double StreamingSeconds = 0;    // time spent with logging on, for throughput figures
 
   uint64_t TotalLogsSent() const {
     uint64_t n = 0;

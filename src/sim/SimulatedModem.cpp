@@ -254,7 +254,9 @@ TSimTruth TSimulatedModem::Truth() const {
 
 TSimCounters TSimulatedModem::Counters() const {
   std::lock_guard lock(FLock);
-  return FCounters;
+  TSimCounters counters = FCounters;
+  if (FStreamingSince) counters.StreamingSeconds += std::chrono::duration<double>(TClock::now() - *FStreamingSince).count();
+  return counters;
 }
 
 bool TSimulatedModem::LoggingOn() const {
@@ -278,7 +280,7 @@ void TSimulatedModem::PlugLocked() {
   ++FPlugGeneration;
   ++FCounters.Plugs;
   FMasterHungUp = false;
-  FMask = TLogMask();
+  SetMask(TLogMask());
   FDeframer = TCommandDeframer();
   if (!FConfig.LinkPath.empty()) {
     try {
@@ -298,7 +300,7 @@ void TSimulatedModem::UnplugLocked() {
   // Whatever was on its way is lost with the device; a replugged modem starts with logging off.
   FOut.clear();
   FReplies.clear();
-  FMask = TLogMask();
+  SetMask(TLogMask());
   FDeframer = TCommandDeframer();
   Wake();
 }
@@ -311,10 +313,14 @@ TSimMode TSimulatedModem::ActiveModeFor(double aVirtualMs) const {
 
 void TSimulatedModem::SwitchActiveMode(TSimMode aMode) {
   if (aMode == FActiveMode) return;
+  const bool wasAsleep = FActiveMode == TSimMode::Sleep;
   FActiveMode = aMode;
   FScenario.SetLinkType(aMode);
   FTruth.Mode = aMode;
   BuildSchedule();
+  // Waking up is reported once, so that a receiver does not go on believing the modem asleep.
+  if (wasAsleep && FPty.IsOpen() && !FStalled && FMask.Enabled(logcode::kPilotSetsB))
+    EnqueueLog(FEncoder.Encode(logcode::kPilotSetsB, FScenario, 0, LogTimestampNow()));
 }
 
 void TSimulatedModem::BuildSchedule() {
@@ -598,11 +604,22 @@ void TSimulatedModem::HandleCommand(const TByteString& aCommand) {
       // Packets made under the old mask and not yet begun are thrown away with it.
       std::erase_if(FOut, [](const TOutFrame& f) { return f.Kind == TOutFrame::TKind::Log && f.Offset == 0; });
     }
-    FMask = *outcome.NewMask;
+    SetMask(*outcome.NewMask);
     if (!wasOn && FMask.Any()) BuildSchedule();
   }
   if (outcome.BadCommand) ++FCounters.BadCommandReplies;
   if (!outcome.Reply.empty()) EnqueueReply(std::move(outcome.Reply));
+}
+
+void TSimulatedModem::SetMask(const TLogMask& aMask) {
+  const auto now = TClock::now();
+  if (FStreamingSince && !aMask.Any()) {
+    FCounters.StreamingSeconds += std::chrono::duration<double>(now - *FStreamingSince).count();
+    FStreamingSince.reset();
+  } else if (!FStreamingSince && aMask.Any()) {
+    FStreamingSince = now;
+  }
+  FMask = aMask;
 }
 
 int TSimulatedModem::PollTimeoutMs(TClock::time_point aNow) const {

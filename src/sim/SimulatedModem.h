@@ -136,6 +136,7 @@ class TSimulatedModem {
   void Completed(TOutFrame& aFrame);
   void ReadCommands();
   void HandleCommand(const TByteString& aCommand);
+  void SetMask(const TLogMask& aMask);
   uint16_t ModeWord() const;
   int PollTimeoutMs(TClock::time_point aNow) const;
   bool CanWrite(TClock::time_point aNow) const;
@@ -161,6 +162,7 @@ class TSimulatedModem {
   TSimCounters FCounters;
   TCommandDeframer FDeframer;
   TLogMask FMask;
+  std::optional<TClock::time_point> FStreamingSince;
   std::vector<TScheduleEntry> FSchedule;
   uint64_t FSeenSectorEpoch = 0;
 

@@ -316,3 +316,42 @@ TEST(SimConfig, RefusesWhatItCannotPlay) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SimDevice, CycleWalksThroughTheLinkTypesAndReportsWakingUp) {
+  TSimConfig config = MakeConfig(TSimMode::Cycle, 50);
+  config.CycleSeconds = 4;
+  StartModem(config);
+  ASSERT_TRUE(FPort.Send(simtest::LogMaskCommand()));
+  // Between two wake-ups from sleep: 1x, Rev A, Rev B, each known by its own packets.
+  std::vector<uint16_t> order;
+  int wakeUps = 0;
+  bool asleep = false;
+  const auto deadline = std::chrono::steady_clock::now() + kLong;
+  while (wakeUps < 2 && std::chrono::steady_clock::now() < deadline) {
+    auto f = FPort.Next(kLong);
+    ASSERT_TRUE(f);
+    if (!f->IsLog()) continue;
+    const uint16_t code = f->Code();
+    if (wakeUps == 1) {
+      for (uint16_t marker : {0x102D, 0x108C, 0x1298}) {
+        if (code == marker && (order.empty() || order.back() != marker)) order.push_back(marker);
+      }
+    }
+    if (code == 0x12A1) {
+      const uint8_t state = static_cast<uint8_t>(f->Content[18]);
+      if (state == 3) {
+        asleep = true;
+      } else if (asleep) {
+        EXPECT_EQ(state, 0);
+        asleep = false;
+        ++wakeUps;
+      }
+    }
+  }
+  EXPECT_EQ(wakeUps, 2);
+  EXPECT_EQ(order, (std::vector<uint16_t>{0x102D, 0x108C, 0x1298}));
+}
+
+}  // namespace
