@@ -299,6 +299,7 @@ void TSimulatedModem::UnplugLocked() {
   ++FPlugGeneration;
   // Whatever was on its way is lost with the device; a replugged modem starts with logging off.
   FOut.clear();
+  FOutBytes = 0;
   FReplies.clear();
   SetMask(TLogMask());
   FDeframer = TCommandDeframer();
@@ -371,11 +372,7 @@ void TSimulatedModem::AdvanceVirtualTime(TClock::time_point aNow) {
   FVirtualMs = std::max(FVirtualMs, FVirtualBase + elapsed * FConfig.Rate);
 }
 
-size_t TSimulatedModem::Backlog() const {
-  size_t n = 0;
-  for (const auto& f : FOut) n += f.Wire.size() - f.Offset;
-  return n;
-}
+size_t TSimulatedModem::Backlog() const { return FOutBytes; }
 
 void TSimulatedModem::Generate() {
   if (FSchedule.empty()) BuildSchedule();
@@ -462,6 +459,7 @@ void TSimulatedModem::EnqueueLog(TEncodedLog aLog) {
     };
   }
   Shape(frame, true);
+  FOutBytes += frame.Wire.size();
   FOut.push_back(std::move(frame));
 }
 
@@ -469,6 +467,7 @@ void TSimulatedModem::EnqueueGarbage(size_t aBytes) {
   TOutFrame frame;
   frame.Kind = TOutFrame::TKind::Garbage;
   frame.Wire = MakeGarbage(aBytes, FFaultRnd, frame.GarbagePieces);
+  FOutBytes += frame.Wire.size();
   FOut.push_back(std::move(frame));
 }
 
@@ -497,6 +496,7 @@ bool TSimulatedModem::Flush(TClock::time_point aNow) {
   // Replies go out at the next frame boundary, ahead of queued log packets.
   if (!FReplies.empty() && (FOut.empty() || FOut.front().Offset == 0)) {
     while (!FReplies.empty()) {
+      FOutBytes += FReplies.back().Wire.size();
       FOut.push_front(std::move(FReplies.back()));
       FReplies.pop_back();
     }
@@ -524,6 +524,7 @@ bool TSimulatedModem::Flush(TClock::time_point aNow) {
     const size_t end = cut == f.Cuts.end() ? f.Wire.size() : *cut;
     const size_t take = std::min(left, end - f.Offset);
     f.Offset += take;
+    FOutBytes -= take;
     left -= take;
     f.HoldUntil.reset();
     if (f.Offset == f.Wire.size()) {
@@ -603,6 +604,8 @@ void TSimulatedModem::HandleCommand(const TByteString& aCommand) {
     if (!(*outcome.NewMask == FMask)) {
       // Packets made under the old mask and not yet begun are thrown away with it.
       std::erase_if(FOut, [](const TOutFrame& f) { return f.Kind == TOutFrame::TKind::Log && f.Offset == 0; });
+      FOutBytes = 0;
+      for (const auto& f : FOut) FOutBytes += f.Wire.size() - f.Offset;
     }
     SetMask(*outcome.NewMask);
     if (!wasOn && FMask.Any()) BuildSchedule();

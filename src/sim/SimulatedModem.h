@@ -176,6 +176,7 @@ class TSimulatedModem {
   TFaultRates FFaults;
   TRandom FFaultRnd;
   std::deque<TOutFrame> FOut;
+  size_t FOutBytes = 0;  // unwritten bytes in FOut
   std::deque<TOutFrame> FReplies;
 };
 
