@@ -1,6 +1,7 @@
 // cdma-modem-sim: runs the simulated modem on a pseudo-terminal until interrupted.
 #include <signal.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

@@ -62,10 +62,7 @@ TByteString StatusReply(const TDeviceIdentity& aId, uint16_t aModeWord) {
 
 TByteString NvReply(TByteView aRequest, uint16_t aItem, const TDeviceIdentity& aId) {
   // The reply is the request with the item's data filled in.
-  TByteString reply(aRequest);
-  if (reply.size() < 12) reply.resize(12, '\0');
-  TLayoutWriter w(reply.size());
-  for (size_t i = 0; i < reply.size(); ++i) w.U8(i, ByteAt(reply, i));
+  TLayoutWriter w{TByteString(aRequest), 12};
   w.U8(3, 0);  // NAM index
   if (aItem == 0x20) {
     w.U32(4, aId.Dn1);

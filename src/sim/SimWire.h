@@ -50,6 +50,10 @@ class TCommandDeframer {
 class TLayoutWriter {
  public:
   explicit TLayoutWriter(size_t aSize) : FBytes(aSize, '\0') {}
+  // Starts from existing bytes, padded with zeros to at least aMinSize.
+  TLayoutWriter(TByteString aBytes, size_t aMinSize) : FBytes(std::move(aBytes)) {
+    if (FBytes.size() < aMinSize) FBytes.resize(aMinSize, '\0');
+  }
 
   void U8(size_t aOffset, uint8_t aValue);
   void U16(size_t aOffset, uint16_t aValue);

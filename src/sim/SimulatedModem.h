@@ -74,7 +74,8 @@ class TSimulatedModem {
 
   // Fault injection. Split: every frame is written in two to four pieces with short pauses.
   // DamageNextCrcs: the next n frames written, of any kind, carry a wrong CRC. InjectGarbage:
-  // about aBytes random bytes, flag-delimited pieces none of which has a valid CRC. Stall: the
+  // about aBytes random bytes, flag-delimited pieces none of which has a valid CRC (nothing
+  // while unplugged). Stall: the
   // device neither answers nor streams; commands that arrive meanwhile are dropped.
   void SplitFrames(bool aOn);
   void DamageNextCrcs(unsigned aCount);

@@ -1,3 +1,4 @@
+// Tests of the simulated modem as a device on a pseudo-terminal: replies, streams, faults, plugging.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// Tests that every log packet of the simulated modem decodes, by the layouts, to the truth it recorded.
 #include <gtest/gtest.h>
 
 #include <algorithm>

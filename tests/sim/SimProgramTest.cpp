@@ -1,3 +1,4 @@
+// Tests of the cdma-modem-sim program.
 #include <gtest/gtest.h>
 
 #include <signal.h>

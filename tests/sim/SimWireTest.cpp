@@ -1,3 +1,4 @@
+// Tests of the simulated modem's framing, identity encodings and command replies.
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.h"
