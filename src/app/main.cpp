@@ -5,6 +5,9 @@
 
 #include "app/CommandLine.h"
 #include "app/ConsoleProgram.h"
+#ifdef CDMA_WITH_GUI
+#include "gui/WindowProgram.h"
+#endif
 
 int main(int argc, char** argv) {
   const std::string program = "cdma-monitor";
@@ -23,6 +26,11 @@ int main(int argc, char** argv) {
     std::cout << VersionText();
     return 0;
   }
-  // The window comes with the Qt view; until then the console view is the one there is.
+#ifdef CDMA_WITH_GUI
+  if (!options.Console) {
+    if (DisplayAvailable()) return RunWindowMonitor(argc, argv, options);
+    std::cerr << program << ": no display (DISPLAY and WAYLAND_DISPLAY are unset), showing the console view\n";
+  }
+#endif
   return RunConsoleMonitor(options);
 }

@@ -1,0 +1,39 @@
+// The monitor's platform: command-line ports, the demo modem, discovery and notifications.
+#include "app/MonitorPlatform.h"
+
+#include "serial/PortNotifications.h"
+#include "serial/SetupAPI.h"
+
+namespace {
+
+class TNotificationRegistration final : public TDeviceNotifyRegistration {
+ public:
+  TNotificationRegistration(TMessageTarget& aTarget, TPortTable& aTable, TDemoModem* aDemo)
+      : FNotifications(aTarget, aTable) {
+    if (aDemo) FNotifications.AddSource(aDemo->TakeEventSource());
+    FNotifications.Start();
+  }
+
+ private:
+  TDeviceNotifications FNotifications;
+};
+
+}  // namespace
+
+TMonitorPlatform::TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable) : FTable(aTable) {
+  for (const std::string& device : aOptions.Ports) FTable.RegisterExtraPort(device, "Serial device (" + device + ")");
+  if (aOptions.Demo) FDemo = std::make_unique<TDemoModem>(FTable, aOptions.DemoMode);
+}
+
+TMonitorPlatform::~TMonitorPlatform() = default;
+
+TMainFmOptions TMonitorPlatform::FormOptions() {
+  TMainFmOptions options;
+  TPortTable* table = &FTable;
+  options.EnumerateComPorts = [table] { return EnumerateComPorts(false, true, {}, *table); };
+  options.PortTable = table;
+  options.RegisterDeviceNotification = [this](TMessageTarget& aTarget) -> std::unique_ptr<TDeviceNotifyRegistration> {
+    return std::make_unique<TNotificationRegistration>(aTarget, FTable, FDemo.get());
+  };
+  return options;
+}

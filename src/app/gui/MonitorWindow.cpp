@@ -1,0 +1,21 @@
+// Wiring the main window's widgets to the window logic.
+#include "gui/MonitorWindow.h"
+
+TMonitorWindow::TMonitorWindow(TMainFmOptions aOptions)
+    : FLogic(std::make_unique<TMainFm>(FWindow, FLoop, std::move(aOptions))) {
+  TMainFm& logic = *FLogic;
+  FWindow.SetEvents(TMainWindowEvents{
+      .OnActivate = [&logic] { logic.FormActivate(); },
+      .OnKeyDown = [&logic](uint16_t aKey) { logic.FormKeyDown(aKey); },
+      .OnClose = [&logic] { logic.FormClose(); },
+      .OnPing = [&logic] { logic.PingActionExecute(); },
+      .OnReport = [&logic] { logic.ReportActionExecute(); },
+      .OnSendReport = [&logic] { logic.SendReportActionExecute(); },
+      .OnReportClosed = [&logic] { logic.ReportFormClose(); },
+  });
+}
+
+TMonitorWindow::~TMonitorWindow() {
+  FWindow.SetEvents({});
+  FLogic.reset();
+}

@@ -1,0 +1,29 @@
+// The window program's main window with its logic: the Qt loop, the widgets and TMainFm wired
+// together, in the order their lives need.
+#pragma once
+
+#include <memory>
+
+#include "gui/MainWindow.h"
+#include "gui/QtUiLoop.h"
+#include "window/MainUnit.h"
+
+class TMonitorWindow {
+ public:
+  // Needs a QApplication with the Auric style applied. Creating it is the form's creation: the
+  // starter thread (if aOptions asks for one) posts the first search.
+  explicit TMonitorWindow(TMainFmOptions aOptions);
+  // Joins every thread the logic started before the widgets go.
+  ~TMonitorWindow();
+  TMonitorWindow(const TMonitorWindow&) = delete;
+  TMonitorWindow& operator=(const TMonitorWindow&) = delete;
+
+  TMainWindow& Window() { return FWindow; }
+  TMainFm& Logic() { return *FLogic; }
+  TQtUiLoop& Loop() { return FLoop; }
+
+ private:
+  TQtUiLoop FLoop;
+  TMainWindow FWindow;
+  std::unique_ptr<TMainFm> FLogic;  // last: destroyed first
+};

@@ -1,0 +1,86 @@
+// The window program: the application object, the style before any window, the platform, the
+// main window with its logic, and a clean close on SIGINT and SIGTERM.
+#include "gui/WindowProgram.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <utility>
+
+#include "app/MonitorPlatform.h"
+#include "gui/AuricStyle.h"
+#include "gui/MonitorWindow.h"
+
+#ifndef CDMA_VERSION
+#define CDMA_VERSION "0.0.0"
+#endif
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+void OnSignal(int aSignal) {
+  const char byte = static_cast<char>(aSignal);
+  [[maybe_unused]] const ssize_t written = write(gSignalPipe[1], &byte, 1);
+}
+
+bool IsSet(const char* aName) {
+  const char* value = std::getenv(aName);
+  return value && *value;
+}
+
+}  // namespace
+
+bool DisplayAvailable() { return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM"); }
+
+int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions) {
+  // A reader that went away must not end the program in the middle of stopping the modem.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("cdma-monitor"));
+  QApplication::setApplicationVersion(QStringLiteral(CDMA_VERSION));
+  QApplication::setDesktopFileName(QStringLiteral("cdma-monitor"));
+  ApplyAuricStyle(app);
+
+  std::unique_ptr<TMonitorPlatform> platform;
+  try {
+    platform = std::make_unique<TMonitorPlatform>(aOptions);
+  } catch (const std::exception& e) {
+    std::cerr << "cdma-monitor: the simulated modem did not start: " << e.what() << '\n';
+    return 1;
+  }
+
+  TMonitorWindow monitor(platform->FormOptions());
+  if (aOptions.ReportUrl) monitor.Logic().ReportSender().SetReportUrl(*aOptions.ReportUrl);
+
+  // SIGINT and SIGTERM close the window as its close button would.
+  std::unique_ptr<QSocketNotifier> signalNotifier;
+  if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+    signalNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &monitor.Window(), [&monitor] {
+      char drained[16];
+      while (read(gSignalPipe[0], drained, sizeof drained) > 0) {
+      }
+      monitor.Window().close();
+    });
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+  }
+
+  monitor.Window().show();
+  const int status = QApplication::exec();
+
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  signalNotifier.reset();
+  for (int& fd : gSignalPipe)
+    if (fd >= 0) close(std::exchange(fd, -1));
+  return status;
+}

@@ -1,0 +1,12 @@
+// The monitor with its window: Qt's application, the Auric style, the main window and its logic.
+#pragma once
+
+#include "app/CommandLine.h"
+
+// Whether a window can be shown: DISPLAY or WAYLAND_DISPLAY is set, or QT_QPA_PLATFORM names a
+// platform explicitly (offscreen, for instance).
+bool DisplayAvailable();
+
+// Runs until the window is closed (or SIGINT/SIGTERM closes it); stops the modem cleanly and
+// returns the exit status.
+int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions);

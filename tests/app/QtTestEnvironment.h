@@ -1,0 +1,17 @@
+// The Qt application the GUI tests share, and helpers to answer modal windows from a test.
+#pragma once
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+
+// Keeps looking for the active modal window every few milliseconds until aAnswer takes one;
+// aAnswer gets the window and returns true when it has dealt with it. Returns the timer so the
+// test can stop looking.
+QTimer* AnswerModal(std::function<bool(QWidget*)> aAnswer);
+
+// Where the tests leave their screenshots.
+std::string ArtefactPath(const std::string& aName);
