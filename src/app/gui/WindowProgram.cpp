@@ -39,7 +39,8 @@ bool IsSet(const char* aName) {
 
 bool DisplayAvailable() { return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM"); }
 
-int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions) {
+int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
+                     const std::function<void(TMonitorWindow&)>& aOnShown) {
   // A reader that went away must not end the program in the middle of stopping the modem.
   std::signal(SIGPIPE, SIG_IGN);
 
@@ -75,6 +76,7 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions) {
   }
 
   monitor.Window().show();
+  if (aOnShown) aOnShown(monitor);
   const int status = QApplication::exec();
 
   std::signal(SIGINT, SIG_DFL);
