@@ -220,7 +220,7 @@ class TXuComPort : public TCustomXuComPort {
 // Waits for received data and fires the component's OnData with the queued count.
 class TXuReadThread {
  public:
-  // Created suspended: Start runs the body.
+  // Created suspended: Start runs the body and returns once the device is purged and watched.
   TXuReadThread(TCustomXuComPort* aXuComPort, std::shared_ptr<TSerialDevice> aDevice, uint32_t aEventMask);
   ~TXuReadThread();
   void Start(uint32_t aProcNumber);
@@ -259,6 +259,9 @@ class TXuReadThread {
   std::string sThreadError;
   std::atomic<uint64_t> FBytesRead{0};  // through ReadData, to tell what a data handler took
   std::atomic<std::thread::id> FThreadId{};
+  // Set once the body has purged the device and set its wait mask (or failed to): Start waits
+  // for it, so that bytes arriving after StartRead are never thrown away by that purge.
+  TManualResetEvent FSetUp;
   std::thread FThread;
 };
 

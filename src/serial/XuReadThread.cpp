@@ -35,6 +35,7 @@ void TXuReadThread::Start(uint32_t aProcNumber) {
   CPU_SET(aProcNumber % 32, &cpus);
   // A processor the machine does not have leaves the thread where the scheduler puts it.
   pthread_setaffinity_np(FThread.native_handle(), sizeof cpus, &cpus);
+  FSetUp.Wait();
 }
 
 void TXuReadThread::RequestStop() {
@@ -111,10 +112,13 @@ bool TXuReadThread::IdleUnlessStopping() {
 
 void TXuReadThread::Execute() {
   FThreadId = std::this_thread::get_id();
-  if (const int error = FDevice->Purge(kPurgeAll)) {
-    Fail(3, "*** Error cleaning Com-port:\r\n" + SysErrorMessage(error));
-  } else if (const int error2 = FDevice->SetWaitMask(FEventMask)) {
-    Fail(4, "*** Failed to set the event mask Com-port:\r\n" + SysErrorMessage(error2));
+  const int purgeError = FDevice->Purge(kPurgeAll);
+  const int maskError = purgeError ? 0 : FDevice->SetWaitMask(FEventMask);
+  FSetUp.Set();
+  if (purgeError) {
+    Fail(3, "*** Error cleaning Com-port:\r\n" + SysErrorMessage(purgeError));
+  } else if (maskError) {
+    Fail(4, "*** Failed to set the event mask Com-port:\r\n" + SysErrorMessage(maskError));
   } else {
     RunLoop();
     // After a Close these answer EBADF and touch nothing.
