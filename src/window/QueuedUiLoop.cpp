@@ -13,8 +13,10 @@ class TQueuedUiLoop::TTimer final : public TUiTimer {
   ~TTimer() override { std::erase(FLoop.FTimers, this); }
 
   void SetEnabled(bool aEnabled) override {
-    if (aEnabled && !FEnabled) FDue = FLoop.Now() + FInterval;
+    const bool starting = aEnabled && !FEnabled;
+    if (starting) FDue = FLoop.Now() + FInterval;
     FEnabled = aEnabled;
+    if (starting) FLoop.TimerStarted();
   }
   bool Enabled() const override { return FEnabled; }
   std::chrono::milliseconds Interval() const override { return FInterval; }

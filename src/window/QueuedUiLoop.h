@@ -35,6 +35,8 @@ class TQueuedUiLoop : public TUiLoop {
  protected:
   // Called on the posting thread, outside the queue's lock, after a post or a wake.
   virtual void Notify() {}
+  // A timer went from disabled to enabled (user-interface thread): a new wait begins.
+  virtual void TimerStarted() {}
 
   bool HasQueued() const;
   // Whether Wake was called since the last look; the look clears it.

@@ -13,8 +13,10 @@
 // virtual clock only after a whole quiet period of real time without a post or a wake. The
 // quiet period should comfortably exceed the slowest real answer a test expects (sanitizers and
 // a loaded machine included); a test that waits for a time-out it means pays one quiet period
-// per time-out. When the clock does advance, it jumps to the next timer due (or by aMax when
-// none is enabled): nothing else can happen in between.
+// per time-out. The quiet period counts from the last post, wake or timer start, so a wait
+// that begins by starting its time-out never inherits quiet time from an earlier wait. When the
+// clock does advance, it jumps to the next timer due (or by aMax when none is enabled): nothing
+// else can happen in between.
 class TVirtualUiLoop final : public TQueuedUiLoop {
  public:
   explicit TVirtualUiLoop(std::chrono::milliseconds aQuietPeriod = std::chrono::seconds(2));
@@ -36,6 +38,8 @@ class TVirtualUiLoop final : public TQueuedUiLoop {
   bool RunUntil(const std::function<bool()>& aDone, std::chrono::milliseconds aRealLimit = std::chrono::seconds(60));
 
  private:
+  void TimerStarted() override { FQuietSoFar = {}; }
+
   TTime FNow{};
   std::chrono::milliseconds FQuietPeriod;
   std::chrono::steady_clock::duration FQuietSoFar{};
