@@ -1,5 +1,6 @@
 // The window program's running costs: time from process start to the first painted window, CPU
-// time against wall time over a stretch of --demo, and peak resident memory. Run by hand.
+// time against wall time over a stretch of --demo, and peak resident memory. Run by hand:
+//   window_figures [SECONDS [DEMO-MODE [SCREENSHOT.png]]]
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -75,6 +76,8 @@ int main(int argc, char** argv) {
   TMonitorOptions options;
   options.Demo = true;
   options.DemoMode = argc > 2 ? argv[2] : "reva";
+  // A screenshot of the window as the run ends, when a path is given.
+  const QString screenshot = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
 
   double firstPaint = 0, runFrom = 0, cpuFrom = 0;
   QElapsedTimer wall;
@@ -96,6 +99,7 @@ int main(int argc, char** argv) {
         std::printf("last cycle: %s | %s | %s\n", aMonitor.Logic().LabelText(TMainLabel::Label5).c_str(),
                     aMonitor.Logic().LabelText(TMainLabel::Label2).c_str(), aMonitor.Logic().StatusText().c_str());
         std::fflush(stdout);
+        if (!screenshot.isEmpty()) aMonitor.Window().grab().save(screenshot);
         aMonitor.Window().close();
       });
     });

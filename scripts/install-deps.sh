@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev php-cli
+  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
 )
 
 missing=()

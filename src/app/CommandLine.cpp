@@ -71,10 +71,12 @@ TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
 
 std::string UsageText(const std::string& aProgram) {
   return "Usage: " + aProgram +
-         " --console [--demo [--demo-mode MODE]] [--port DEVICE]... [--report-url URL]\n"
+         " [--console] [--demo [--demo-mode MODE]] [--port DEVICE]... [--report-url URL]\n"
          "       " + aProgram + " --help | --version\n"
          "\n"
-         "Finds a CDMA2000 1x / EV-DO modem's diagnostic port and shows its signal every 500 ms.\n"
+         "Finds a CDMA2000 1x / EV-DO modem's diagnostic port and shows its signal every 500 ms\n"
+         "in its window, or as lines of text where there is no display (DISPLAY and WAYLAND_DISPLAY\n"
+         "unset).\n"
          "\n"
          "  --console          show the window as lines of text on standard output\n"
          "  --demo             start a simulated modem in-process and find it like any port\n"
@@ -83,7 +85,7 @@ std::string UsageText(const std::string& aProgram) {
          "  --report-url URL   where \"Send report\" uploads (default " + DefaultReportUrl() + ")\n"
          "  --help, --version  this text, the version\n"
          "\n"
-         "Console commands, one per line on standard input:\n"
+         "Console commands (--console), one per line on standard input:\n"
          "  report       print the report window's contents\n"
          "  send         send the report to the report server\n"
          "  ping         the Ping button\n"

@@ -229,7 +229,7 @@ TEST(ConsoleProgram, HelpVersionAndBadArguments) {
   {
     TProgram help({"--help"});
     ASSERT_TRUE(help.ReadLine());
-    EXPECT_TRUE(StartsWith(help.Seen[0], "Usage: cdma-monitor --console")) << help.Seen[0];
+    EXPECT_TRUE(StartsWith(help.Seen[0], "Usage: cdma-monitor [--console]")) << help.Seen[0];
     EXPECT_EQ(help.Wait(), 0);
   }
   {
