@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "gui/WindowProgram.h"
+
 extern char** environ;
 
 namespace {
@@ -102,4 +104,39 @@ TEST(Program, HelpNamesTheWindowAndTheConsoleOptions) {
   for (const char* option : {"--console", "--demo", "--port", "--report-url", "--version"})
     EXPECT_NE(run.Out.find(option), std::string::npos) << option;
   EXPECT_NE(run.Out.find("window"), std::string::npos);
+}
+
+TEST(Program, ADisplayIsThereWhenThePlatformQtWillUseHasOne) {
+  struct TCase {
+    const char* Display;
+    const char* Wayland;
+    const char* Platform;
+    bool Expected;
+  };
+  const TCase cases[] = {
+      {nullptr, nullptr, nullptr, false},
+      {":0", nullptr, nullptr, true},
+      {nullptr, "wayland-0", nullptr, true},
+      {"", "", nullptr, false},
+      {nullptr, nullptr, "offscreen", true},
+      {nullptr, nullptr, "vnc:size=800x600", true},
+      {nullptr, nullptr, "xcb", false},
+      {":0", nullptr, "xcb", true},
+      {nullptr, nullptr, "wayland;xcb", false},
+      {":1", nullptr, "wayland;xcb", true},
+      {nullptr, "wayland-1", "wayland-egl", true},
+  };
+  const auto put = [](const char* aName, const char* aValue) {
+    if (aValue)
+      setenv(aName, aValue, 1);
+    else
+      unsetenv(aName);
+  };
+  for (const TCase& c : cases) {
+    put("DISPLAY", c.Display);
+    put("WAYLAND_DISPLAY", c.Wayland);
+    put("QT_QPA_PLATFORM", c.Platform);
+    EXPECT_EQ(DisplayAvailable(), c.Expected) << (c.Display ? c.Display : "-") << " " << (c.Wayland ? c.Wayland : "-")
+                                              << " " << (c.Platform ? c.Platform : "-");
+  }
 }

@@ -8,9 +8,11 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 #include <utility>
 
 #include "app/MonitorPlatform.h"
@@ -37,7 +39,27 @@ bool IsSet(const char* aName) {
 
 }  // namespace
 
-bool DisplayAvailable() { return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM"); }
+bool DisplayAvailable() {
+  const char* chosen = std::getenv("QT_QPA_PLATFORM");
+  if (!chosen || !*chosen) return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+  // "wayland;xcb" tries each in turn; "offscreen", "vnc:size=..." and the like need no display.
+  std::string platforms = chosen;
+  size_t start = 0;
+  while (start <= platforms.size()) {
+    const size_t end = std::min(platforms.find(';', start), platforms.size());
+    const std::string entry = platforms.substr(start, end - start);
+    const std::string name = entry.substr(0, entry.find(':'));
+    if (name == "xcb") {
+      if (IsSet("DISPLAY")) return true;
+    } else if (name.rfind("wayland", 0) == 0) {
+      if (IsSet("WAYLAND_DISPLAY")) return true;
+    } else if (!name.empty()) {
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
 
 int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
                      const std::function<void(TMonitorWindow&)>& aOnShown) {

@@ -7,8 +7,8 @@
 
 class TMonitorWindow;
 
-// Whether a window can be shown: DISPLAY or WAYLAND_DISPLAY is set, or QT_QPA_PLATFORM names a
-// platform explicitly (offscreen, for instance).
+// Whether a window can be shown: DISPLAY or WAYLAND_DISPLAY is set for the platform Qt will use,
+// or QT_QPA_PLATFORM names one that needs no display (offscreen, for instance).
 bool DisplayAvailable();
 
 // Runs until the window is closed (or SIGINT/SIGTERM closes it); stops the modem cleanly and
