@@ -18,7 +18,6 @@
 #include "dialup/NmDialupService.h"
 
 using TNmSettings = QMap<QString, QVariantMap>;
-Q_DECLARE_METATYPE(TNmSettings)
 
 class TNmBus : public QObject {
   Q_OBJECT
