@@ -472,6 +472,12 @@ void TXuCustomRas::SetEntryDialParams(const std::string& aEntryName) {
   if (passwordReturned) sPassword = RecordText(params.szPassword, PWLEN + 1);
 }
 
+std::string TXuCustomRas::PeerAddress() {
+  std::string address;
+  if (FService.GetPeerAddress(GetHandle(), address) != RAS_SUCCESS) return {};
+  return address.substr(0, address.find('\0'));
+}
+
 void TXuCustomRas::StopRasNotifier() {
   std::lock_guard lock(FLock);
   if (FRasNotifier) FRasNotifier->Stop();

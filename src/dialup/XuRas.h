@@ -125,6 +125,10 @@ class TXuCustomRas : public TComponent {
   void SetOnConnect(TRasOnConnect aHandler);
   void SetOnDisconnect(TRasOnDisconnect aHandler);
 
+  // The far end of Handle's link (the ping's destination); empty when the service cannot tell,
+  // which is not reported.
+  std::string PeerAddress();
+
   TDialupService& Service() const { return FService; }
   // The service's text for an error code (for the panel's error box).
   std::string ErrorText(uint32_t aCode) const { return RasErrorText(FService, aCode); }

@@ -262,18 +262,16 @@ TEST_F(NmDialupServiceTest, ActiveConnectionIsListedAdoptedAndItsEndNoticed) {
   Ras->SetConnected(true);
 
   // The peer of the point-to-point link, else the gateway.
+  EXPECT_EQ(Ras->PeerAddress(), "") << "no IPv4 configuration yet";
   Mock->Exec("self.AddObject('/org/freedesktop/NetworkManager/IP4Config/1', 'org.freedesktop.NetworkManager.IP4Config',"
              " {'AddressData': dbus.Array([{'address': '10.64.0.7', 'prefix': dbus.UInt32(32), 'peer': '10.64.64.64'}],"
              " signature='a{sv}'), 'Gateway': '10.64.0.1'}, [])\n"
              "objects['" + active + "'].AddProperty('org.freedesktop.NetworkManager.Connection.Active', 'Ip4Config',"
              " dbus.ObjectPath('/org/freedesktop/NetworkManager/IP4Config/1'))");
-  std::string peer;
-  ASSERT_EQ(Service->GetPeerAddress(Ras->Handle(), peer), RAS_SUCCESS);
-  EXPECT_EQ(peer, "10.64.64.64");
+  EXPECT_EQ(Ras->PeerAddress(), "10.64.64.64");
   Mock->Exec("objects['/org/freedesktop/NetworkManager/IP4Config/1'].Set('org.freedesktop.NetworkManager.IP4Config',"
              " 'AddressData', dbus.Array([{'address': '10.64.0.7', 'prefix': dbus.UInt32(24)}], signature='a{sv}'))");
-  ASSERT_EQ(Service->GetPeerAddress(Ras->Handle(), peer), RAS_SUCCESS);
-  EXPECT_EQ(peer, "10.64.0.1");
+  EXPECT_EQ(Ras->PeerAddress(), "10.64.0.1");
 
   // Brought down from outside the program.
   Mock->Exec("self.RemoveActiveConnection('" + std::string(kDevice) + "', '" + active + "')");

@@ -184,9 +184,7 @@ TEST_F(XuRasTest, ADialGoesThroughItsStepsAndConnectsOnTheServiceThread) {
   ASSERT_EQ(connections.size(), 1u);
   EXPECT_EQ(Ras.Handle(), connections[0].hrasconn);
   EXPECT_FALSE(Ras.RasNotifierFinished());
-  std::string peer;
-  EXPECT_EQ(Service.GetPeerAddress(Ras.Handle(), peer), RAS_SUCCESS);
-  EXPECT_EQ(peer, "127.0.0.1");
+  EXPECT_EQ(Ras.PeerAddress(), "127.0.0.1");
 }
 
 TEST_F(XuRasTest, AFailedDialArrivesOnlyAsAnErrorStep) {
