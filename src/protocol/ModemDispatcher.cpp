@@ -44,13 +44,26 @@ const TModem::TLogRoute* TModem::FindLogRoute(uint16_t aLogCode) {
   return route.Known ? &route : nullptr;
 }
 
+namespace {
+
+struct TParsingFlag {
+  std::atomic<bool>& Flag;
+  explicit TParsingFlag(std::atomic<bool>& aFlag) : Flag(aFlag) { Flag = true; }
+  ~TParsingFlag() { Flag = false; }
+};
+
+}  // namespace
+
+bool TModem::HandlesLogCode(uint16_t aLogCode) { return FindLogRoute(aLogCode) != nullptr; }
+
 void TModem::ParseFrames(const TFrameList& aFrames) {
-  struct TParsingFlag {
-    std::atomic<bool>& Flag;
-    explicit TParsingFlag(std::atomic<bool>& aFlag) : Flag(aFlag) { Flag = true; }
-    ~TParsingFlag() { Flag = false; }
-  } parsing(FParsing);
+  TParsingFlag parsing(FParsing);
   for (size_t i = 0; i < aFrames.Count(); ++i) DispatchFrame(aFrames[i]);
+}
+
+void TModem::ParseFrame(TByteView aFrame) {
+  TParsingFlag parsing(FParsing);
+  DispatchFrame(aFrame);
 }
 
 void TModem::DispatchFrame(TByteView aFrame) {

@@ -102,7 +102,8 @@ void TCustomModem::ResumeRead() { FComPort->ResumeRead(); }
 void TCustomModem::GetESNandMIN() {
   if (!FComPort->Active()) {
     try {
-      FComPort->Open();
+      // A port that does not open gets nothing written, whether it refused or threw.
+      if (!FComPort->Open()) return;
     } catch (const std::exception&) {
       return;
     }
@@ -313,6 +314,19 @@ uint32_t TModem::AttemptsCount() const { return Locked([&] { return FAttemptsCou
 ::PagingChannelMessage TModem::PagingChannelMessage() const { return Locked([&] { return FPagingChannelMessage; }); }
 ::SignalingAccessChannel TModem::SignalingAccessChannel() const { return Locked([&] { return FSignalingAccessChannel; }); }
 ::PilotSet_Data TModem::PilotSetData() const { return Locked([&] { return FPilotSetData; }); }
+::NeighborData TModem::NeighborData() const { return Locked([&] { return FDataNeighbor; }); }
+::ARQData_A TModem::EvdoArqDataA() const { return Locked([&] { return FArqDataA; }); }
+::CarrierData_RevB TModem::CarrDataRevB() const { return Locked([&] { return FDataRevB; }); }
+::ARQData_B TModem::EvdoArqDataB() const { return Locked([&] { return FARQDataB; }); }
+::TEvdoMultiCarrPilotSets TModem::MultiCarrPilotSets() const { return Locked([&] { return FMultiCarrPilotSets; }); }
+::TEvdoAForward TModem::EvdoAForward() const { return Locked([&] { return FDataEvdoAForward; }); }
+::TEvdoAReverse TModem::EvdoAReverse() const { return Locked([&] { return FDataEvdoAReverse; }); }
+::EvdoMultiCarrierSingleForward TModem::EvdoMultiCarrierSingleForward() const {
+  return Locked([&] { return FDataEvdoMultiCarrierSingleForward; });
+}
+::EvdoMultiCarrierSingleReverse TModem::EvdoMultiCarrierSingleReverse() const {
+  return Locked([&] { return FDataEvdoMultiCarrierSingleReverse; });
+}
 intptr_t TModem::CommonPacketsCount() const { return Locked([&] { return FCommonPackets; }); }
 void TModem::SetCommonPacketsCount(intptr_t aValue) { Locked([&] { FCommonPackets = aValue; }); }
 uintptr_t TModem::RXPacketsCount() const { return Locked([&] { return FRXPacketsCount; }); }

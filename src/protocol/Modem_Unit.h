@@ -15,6 +15,7 @@
 #include "common/MessageTarget.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/FrameReader.h"
+#include "protocol/ModemDrcStatistics.h"
 #include "protocol/ModemStructuresUnit.h"
 #include "serial/XuComPort.h"
 
@@ -145,6 +146,10 @@ class TModem : public TCustomModem {
   void ProcessReceivedBytes(TByteView aBytes);
   // Dispatches frames that are already split and checked.
   void ParseFrames(const TFrameList& aFrames);
+  // Dispatches one such frame; reads nothing outside aFrame.
+  void ParseFrame(TByteView aFrame);
+  // Whether the dispatcher has a route for the log code (the codes the log mask enables).
+  static bool HandlesLogCode(uint16_t aLogCode);
 
   uint16_t ComPortNumber() const { return FPortNumber; }
   // Switches the port: closes it, opens the new number, keeps the old number on failure.
@@ -181,6 +186,31 @@ class TModem : public TCustomModem {
   ::PagingChannelMessage PagingChannelMessage() const;
   ::SignalingAccessChannel SignalingAccessChannel() const;
   ::PilotSet_Data PilotSetData() const;
+  ::NeighborData NeighborData() const;
+  ::ARQData_A EvdoArqDataA() const;
+  ::CarrierData_RevB CarrDataRevB() const;
+  ::ARQData_B EvdoArqDataB() const;
+  ::TEvdoMultiCarrPilotSets MultiCarrPilotSets() const;
+  ::TEvdoAForward EvdoAForward() const;
+  ::TEvdoAReverse EvdoAReverse() const;
+  ::EvdoMultiCarrierSingleForward EvdoMultiCarrierSingleForward() const;
+  ::EvdoMultiCarrierSingleReverse EvdoMultiCarrierSingleReverse() const;
+
+  // DRC statistics and rate read-outs; the window calls these from its polling tick.
+  void ComposeDRC();
+  // Resets the rate figures and both ARQ records; the sums stay.
+  void ClearDRC();
+  // The forward packet size with the largest rate figure (0 in 1x or with none).
+  uint32_t DRC_Forward() const;
+  // Rev 0/A: the largest reverse counter of the last packet; Rev B: the reverse packet size
+  // with the largest sum; 0 otherwise.
+  uint32_t DRC_Reverse() const;
+  // The requested forward rate in kbit/s from the last slot DRC indices.
+  float ARQDataA() const;
+  float ARQDataB() const;
+  // Copies, taken under the state lock.
+  TDRCStatList DRCForwardStatList() const;
+  TDRCStatList DRCReverseStatList() const;
   bool Parsing() const { return FParsing; }
   float TotalTXPower() const;
   float RXValue() const;
@@ -246,6 +276,10 @@ class TModem : public TCustomModem {
   bool ParseCarrierDataRevBLog(const TFrameReader& aFrame);
   bool ParseMultiCarrPilotSetsLog(const TFrameReader& aFrame);
 
+  // Packet-size statistics; called by the link statistics parsers with the state lock held.
+  void AddForwardDRC(uint32_t aSize, uint32_t aCount);
+  void AddReverseDRC(uint32_t aSize, uint32_t aCount);
+
   // Reader-thread state: the current read and the splitter's partial frame.
   TByteString FSData;
   TFrameList FDataList;
@@ -262,7 +296,16 @@ class TModem : public TCustomModem {
   ::SignalingAccessChannel FSignalingAccessChannel;
   ::PilotSet_Data FPilotSetData;
   TEvdoMultiCarrPilotSets FMultiCarrPilotSets;
+  ::CarrierData_RevB FDataRevB;
   ::CarrierDataRevA_ FDataRevA;
+  ::NeighborData FDataNeighbor;
+  ::TEvdoAForward FDataEvdoAForward;
+  ::TEvdoAReverse FDataEvdoAReverse;
+  ::EvdoMultiCarrierSingleForward FDataEvdoMultiCarrierSingleForward;
+  ::EvdoMultiCarrierSingleReverse FDataEvdoMultiCarrierSingleReverse;
+  ::ARQData_A FArqDataA;
+  ::ARQData_B FARQDataB;
+  TDRCStatList FForwardDRCStatList, FReverseDRCStatList;
   TEvdoType FEvdoType = evtNone;
   uintptr_t FTXPacketsCount = 0, FRXPacketsCount = 0;
   bool FInit = false;

@@ -169,8 +169,14 @@ class TCustomXuComPort : public TComponent {
   void WriteThreadDone(TXuWriteThread* aThread);
   void ReapFinishedThreads();
   void SetThreadErrorText(const std::string& aText);
+  // The open device, or a device that was never opened (every operation answers EBADF).
+  std::shared_ptr<TSerialDevice> CurrentDevice() const;
+  std::shared_ptr<TSerialDevice> MakeDevice() const;
 
-  TPortTable* FPortTable;
+  // Keeps the thread objects alive while a call uses them outside FThreadLock.
+  class TThreadPin;
+
+  TPortTable* FPortTable = nullptr;
   TSerialDeviceFactory FDeviceFactory;
   std::shared_ptr<TSerialDevice> FDevice;
   uint16_t FPortNumber = 0;
@@ -187,13 +193,15 @@ class TCustomXuComPort : public TComponent {
   TXuComOptions FOptions;
   bool FDTR = false, FRTS = false;
 
-  // Guards the thread objects and the error text; never held while an event handler runs.
+  // Guards the device pointer, the thread objects and the error text; never held while an
+  // event handler runs.
   mutable std::mutex FThreadLock;
   std::unique_ptr<TXuReadThread> FReadThread;
   std::unique_ptr<TXuWriteThread> FWriteThread;
   // Thread objects whose bodies have ended, joined by the next caller outside their threads.
   std::vector<std::unique_ptr<TXuReadThread>> FFinishedReaders;
   std::vector<std::unique_ptr<TXuWriteThread>> FFinishedWriters;
+  int FThreadPins = 0;  // finished threads are not reaped while a call holds a pin
   TAutoResetEvent FReadDoneEvent;
   TAutoResetEvent FWriteDoneEvent;
   std::atomic<bool> FThreadError{false};
@@ -230,6 +238,13 @@ class TXuReadThread {
 
  private:
   void Execute();
+  void RunLoop();
+  void RequestStop();
+  bool Stopping() const { return FTerminated; }
+  // False when asked to stop while waiting.
+  bool WaitWhilePaused();
+  bool IdleUnlessStopping();
+  void Fail(int aCode, const std::string& aText);
 
   TCustomXuComPort* FCustomComPort;
   std::shared_ptr<TSerialDevice> FDevice;
@@ -242,6 +257,8 @@ class TXuReadThread {
   bool FInDataEvent = false;
   int FThreadError = 0;
   std::string sThreadError;
+  std::atomic<uint64_t> FBytesRead{0};  // through ReadData, to tell what a data handler took
+  std::atomic<std::thread::id> FThreadId{};
   std::thread FThread;
 };
 
@@ -258,6 +275,7 @@ class TXuWriteThread {
 
  private:
   void Execute();
+  void Fail(int aCode, const std::string& aText);
 
   TCustomXuComPort* FCustomComPort;
   std::shared_ptr<TSerialDevice> FDevice;

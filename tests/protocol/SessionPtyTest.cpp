@@ -7,6 +7,7 @@
 #include <random>
 #include <thread>
 
+#include "PtyModem.h"
 #include "common/WindowMessages.h"
 #include "protocol/Modem_Unit.h"
 #include "serial/PortTable.h"
@@ -14,45 +15,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// The modem's end of a pseudo-terminal; the session opens the other end as its port.
-class PtyModem {
- public:
-  PtyModem() {
-    FMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (FMaster < 0 || grantpt(FMaster) != 0 || unlockpt(FMaster) != 0) throw std::runtime_error("no pty");
-    FPath = ptsname(FMaster);
-  }
-  ~PtyModem() { CloseMaster(); }
-  const std::string& Path() const { return FPath; }
-  void CloseMaster() {
-    if (FMaster >= 0) close(FMaster);
-    FMaster = -1;
-  }
-  void Write(TByteView aBytes) {
-    while (!aBytes.empty()) {
-      const ssize_t n = write(FMaster, aBytes.data(), aBytes.size());
-      if (n <= 0) throw std::runtime_error("pty write failed");
-      aBytes.remove_prefix(static_cast<size_t>(n));
-    }
-  }
-  // Whatever the session wrote, waiting up to aTimeout for the first byte.
-  TByteString Read(std::chrono::milliseconds aTimeout) {
-    TByteString bytes;
-    pollfd pfd{FMaster, POLLIN, 0};
-    while (poll(&pfd, 1, bytes.empty() ? static_cast<int>(aTimeout.count()) : 50) > 0) {
-      char buffer[4096];
-      const ssize_t n = read(FMaster, buffer, sizeof buffer);
-      if (n <= 0) break;
-      bytes.append(buffer, static_cast<size_t>(n));
-    }
-    return bytes;
-  }
-
- private:
-  int FMaster = -1;
-  std::string FPath;
-};
 
 TByteString LogPacket(uint16_t aCode, TByteView aData) {
   TByteString p = Bytes({0x10, 0x00, 0, 0, 0, 0, static_cast<uint8_t>(aCode & 0xFF), static_cast<uint8_t>(aCode >> 8)});

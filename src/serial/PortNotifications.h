@@ -1,0 +1,201 @@
+// Plug and unplug of serial ports, told to the main window as WM_DEVICECHANGE messages.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "common/MessageTarget.h"
+#include "serial/PortTable.h"
+#include "serial/SetupAPI.h"
+
+// lParam of a port arrival or removal: the device type "port" of the platform's event record.
+constexpr intptr_t kDeviceTypePort = 3;
+
+enum class TPortChangeKind {
+  Arrival,       // a serial port appeared
+  Removal,       // a serial port went away
+  NodesChanged,  // some other device came or went
+};
+
+struct TPortChange {
+  TPortChangeKind Kind = TPortChangeKind::NodesChanged;
+  std::string DevicePath;  // the port's device node; empty for NodesChanged
+  bool operator==(const TPortChange&) const = default;
+};
+
+// What one kernel uevent datagram ("ACTION@DEVPATH\0KEY=VALUE\0...") means for the window: a tty
+// added or removed, another hardware device added or removed, or nothing (other actions, virtual
+// devices, anything malformed or cut short).
+std::optional<TPortChange> ParseUevent(std::string_view aDatagram, std::string_view aDevDir = "/dev");
+
+// The one place where changes from every source meet: it keeps the set of ports present and
+// posts a message only when a port's presence really changes, so that two sources seeing the
+// same change report it once. Arrival, removal and rescans may be called from any thread.
+class TPortNotifier {
+ public:
+  // Takes the serial devices present now as known; only later changes are posted.
+  TPortNotifier(TMessageTarget& aTarget, TPortTable& aTable, TDeviceTree aTree = {});
+
+  void Report(const TPortChange& aChange);
+  // Compares the serial devices of the tree with the previous rescan and reports the difference.
+  // The scan runs under the notifier's lock, so no other source's report can fall between what
+  // the scan saw and what it reports.
+  void Rescan();
+
+  TPortTable& Table() { return FTable; }
+  const TDeviceTree& Tree() const { return FTree; }
+
+ private:
+  void ReportLocked(const TPortChange& aChange);
+
+  TMessageTarget& FTarget;
+  TPortTable& FTable;
+  const TDeviceTree FTree;
+  std::mutex FLock;
+  std::set<std::string> FPresent;   // every port present, from any source
+  std::set<std::string> FLastScan;  // the serial devices the last rescan found
+};
+
+// Something that tells of ports coming and going: the kernel's uevents, the sysfs rescan, the
+// simulated modem, a test.
+class TPortEventSource {
+ public:
+  virtual ~TPortEventSource() = default;
+  // Begins reporting to aNotifier, which must outlive Stop; false when the source cannot run here.
+  virtual bool Start(TPortNotifier& aNotifier) = 0;
+  // Returns once no report is in progress and none will follow.
+  virtual void Stop() = 0;
+};
+
+// Listens on the kernel's uevent netlink socket; needs no udev daemon. Only datagrams sent by
+// the kernel itself are believed.
+class TUeventListener final : public TPortEventSource {
+ public:
+  TUeventListener() = default;
+  ~TUeventListener() override;
+  TUeventListener(const TUeventListener&) = delete;
+  TUeventListener& operator=(const TUeventListener&) = delete;
+
+  bool Start(TPortNotifier& aNotifier) override;
+  void Stop() override;
+
+  bool Running() const { return FThread.joinable(); }
+  // Why the last Start failed (an errno value), 0 after a good start.
+  int LastError() const { return FLastError; }
+  // The socket's netlink address while running.
+  uint32_t PortId() const { return FPortId; }
+  // True once a datagram from the kernel has arrived (uevents evidently reach this process),
+  // false again should the listener fail.
+  bool HeardKernel() const { return FHeardKernel.load(); }
+  // Datagrams taken from the socket, believed or not; waits until more than aCount were taken.
+  bool WaitForDatagrams(uint64_t aCount, std::chrono::milliseconds aTimeout) const;
+
+ private:
+  void Run(TPortNotifier& aNotifier);
+  void CloseAll();
+
+  int FSocket = -1;
+  int FWake = -1;
+  int FLastError = 0;
+  uint32_t FPortId = 0;
+  std::thread FThread;
+  std::atomic<bool> FHeardKernel{false};
+  mutable std::mutex FCountLock;
+  mutable std::condition_variable FCounted;
+  uint64_t FDatagrams = 0;
+};
+
+// Rescans sysfs at a fixed interval for machines where no uevent reaches the process.
+class TSysfsRescan final : public TPortEventSource {
+ public:
+  // aWanted, asked before each pass, lets the owner skip the passes while they are not needed.
+  explicit TSysfsRescan(std::chrono::milliseconds aInterval, std::function<bool()> aWanted = {});
+  ~TSysfsRescan() override;
+  TSysfsRescan(const TSysfsRescan&) = delete;
+  TSysfsRescan& operator=(const TSysfsRescan&) = delete;
+
+  bool Start(TPortNotifier& aNotifier) override;
+  void Stop() override;
+
+  bool Running() const { return FThread.joinable(); }
+  uint64_t Passes() const;
+  // Waits until more than aCount passes have been made.
+  bool WaitForPasses(uint64_t aCount, std::chrono::milliseconds aTimeout) const;
+
+ private:
+  const std::chrono::milliseconds FInterval;
+  const std::function<bool()> FWanted;
+  std::thread FThread;
+  mutable std::mutex FLock;
+  mutable std::condition_variable FChanged;
+  bool FStop = false;
+  uint64_t FPasses = 0;
+};
+
+// Ports that sysfs does not show (the simulated modem, a test's device) plugged and unplugged by
+// hand. The port joins the table's extra ports before its arrival is told and leaves them before
+// its removal is told, so a listing made on either message agrees with it.
+class TExtraPortEvents final : public TPortEventSource {
+ public:
+  explicit TExtraPortEvents(TPortTable& aTable) : FTable(aTable) {}
+  bool Start(TPortNotifier& aNotifier) override;
+  void Stop() override;
+
+  // Returns the port's COM number.
+  uint16_t Plug(const std::string& aDevicePath, const std::string& aDescription);
+  void Unplug(const std::string& aDevicePath);
+
+ private:
+  TPortTable& FTable;
+  std::mutex FLock;
+  TPortNotifier* FNotifier = nullptr;
+};
+
+struct TPortNotificationOptions {
+  TDeviceTree Tree;
+  bool UseUevents = true;
+  std::chrono::milliseconds RescanInterval{2000};
+};
+
+// The window's registration for port notifications: the uevent listener, and the sysfs rescan
+// whenever no uevent has been seen to reach the process (a container may never see one; a quiet
+// machine looks the same until its first uevent, so both run until then). Further
+// sources, such as the simulated modem's plug, join with AddSource.
+class TDeviceNotifications {
+ public:
+  explicit TDeviceNotifications(TMessageTarget& aTarget, TPortTable& aTable = TPortTable::Instance(),
+                                TPortNotificationOptions aOptions = {});
+  ~TDeviceNotifications();
+  TDeviceNotifications(const TDeviceNotifications&) = delete;
+  TDeviceNotifications& operator=(const TDeviceNotifications&) = delete;
+
+  // Start, Stop and AddSource belong to the thread that owns the window.
+  void Start();
+  void Stop();
+  // Started at once when the others run, stopped and freed with them.
+  void AddSource(std::unique_ptr<TPortEventSource> aSource);
+
+  bool ListeningToKernel() const { return FListener.Running(); }
+  bool Rescanning() const { return FRescan.Running(); }
+  TPortNotifier& Notifier() { return FNotifier; }
+
+ private:
+  TPortNotifier FNotifier;
+  const bool FUseUevents;
+  TUeventListener FListener;
+  TSysfsRescan FRescan;
+  std::vector<std::unique_ptr<TPortEventSource>> FSources;
+  bool FStarted = false;
+};
