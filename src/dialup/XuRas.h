@@ -27,6 +27,7 @@ class TXuCustomRas;
 // - OnRasDialFunction, OnConnect: the dial-up service's callback thread (the NetworkManager
 //   service's bus thread, the demo service's timer thread). On the connected step OnConnect comes
 //   first, then OnRasDialFunction, both on that one thread, so posting them keeps their order.
+//   The first steps may arrive while Connect is still running on the caller's thread.
 // - OnDisconnect: the notifier thread.
 // A handler must not wait for the user-interface thread, and must not destroy the component.
 using TRasOnError = std::function<void(const std::string& sError)>;
