@@ -1,0 +1,148 @@
+// cdma-modem-sim: runs the simulated modem on a pseudo-terminal until interrupted.
+#include <signal.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "sim/SimulatedModem.h"
+
+namespace {
+
+void Usage(std::FILE* aOut) {
+  std::fprintf(aOut,
+               "usage: cdma-modem-sim [--mode 1x|reva|revb|sleep|cycle] [--seed N] [--rate N|max] [--link PATH]\n"
+               "                      [--carriers CH[,CH[,CH]]] [--esn HEX] [--min DIGITS] [--dn DIGITS] [--lac DIGITS]\n"
+               "                      [--duration SECONDS]\n"
+               "Prints the path of its pseudo-terminal and plays the modem's diagnostic port on it until\n"
+               "interrupted (or for the given duration), then prints what it wrote on standard error.\n");
+}
+
+[[noreturn]] void Fail(const std::string& aMessage) {
+  std::fprintf(stderr, "cdma-modem-sim: %s\n", aMessage.c_str());
+  Usage(stderr);
+  std::exit(2);
+}
+
+double ParseNumber(const std::string& aText, const char* aWhat) {
+  char* end = nullptr;
+  const double v = std::strtod(aText.c_str(), &end);
+  if (aText.empty() || *end != '\0' || !(v > 0)) Fail(std::string("bad ") + aWhat + ": " + aText);
+  return v;
+}
+
+uint64_t ParseUnsigned(const std::string& aText, int aBase, const char* aWhat) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(aText.c_str(), &end, aBase);
+  if (aText.empty() || *end != '\0' || errno != 0 || aText[0] == '-') Fail(std::string("bad ") + aWhat + ": " + aText);
+  return v;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  sim::TSimConfig config;
+  double duration = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      Usage(stdout);
+      return 0;
+    }
+    if (i + 1 >= argc) Fail("missing value after " + arg);
+    const std::string value = argv[++i];
+    if (arg == "--mode") {
+      const auto mode = sim::ModeFromName(value);
+      if (!mode) Fail("unknown mode: " + value);
+      config.Mode = *mode;
+    } else if (arg == "--seed") {
+      config.Seed = ParseUnsigned(value, 10, "seed");
+    } else if (arg == "--rate") {
+      if (value == "max") config.MaxRate = true;
+      else config.Rate = ParseNumber(value, "rate");
+    } else if (arg == "--link") {
+      config.LinkPath = value;
+    } else if (arg == "--carriers") {
+      config.Channels.clear();
+      std::stringstream list(value);
+      std::string item;
+      while (std::getline(list, item, ',')) {
+        const uint64_t channel = ParseUnsigned(item, 10, "channel");
+        if (channel > 0xFFFF) Fail("bad channel: " + item);
+        config.Channels.push_back(static_cast<uint16_t>(channel));
+      }
+    } else if (arg == "--esn") {
+      const uint64_t esn = ParseUnsigned(value, 16, "ESN");
+      if (esn > 0xFFFFFFFFull) Fail("bad ESN: " + value);
+      config.Esn = static_cast<uint32_t>(esn);
+    } else if (arg == "--min") {
+      config.Min = value;
+    } else if (arg == "--dn") {
+      config.DirectoryNumber = value;
+    } else if (arg == "--lac") {
+      config.Lac = value;
+    } else if (arg == "--duration") {
+      duration = ParseNumber(value, "duration");
+    } else {
+      Fail("unknown option: " + arg);
+    }
+  }
+
+  // The signals are taken by sigtimedwait below; the device thread inherits the mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  try {
+    sim::TSimulatedModem modem(config);
+    modem.Start();
+    std::printf("%s\n", modem.SlavePath().c_str());
+    std::fflush(stdout);
+
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(duration));
+    for (;;) {
+      timespec wait{1, 0};
+      if (duration > 0) {
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) break;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        wait = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+      }
+      const int sig = sigtimedwait(&signals, nullptr, &wait);
+      if (sig > 0) break;
+    }
+    modem.Stop();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    const sim::TSimCounters c = modem.Counters();
+    std::fprintf(stderr,
+                 "cdma-modem-sim: ran %.2f s; %llu log packets, %.3f MB of log traffic in %.2f s of logging (%.2f MB/s); "
+                 "%llu dropped, %llu damaged, %llu commands\n",
+                 seconds, static_cast<unsigned long long>(c.TotalLogsSent()), c.LogBytesWritten / 1e6, c.StreamingSeconds,
+                 c.StreamingSeconds > 0 ? c.LogBytesWritten / 1e6 / c.StreamingSeconds : 0.0, static_cast<unsigned long long>(c.LogsDropped),
+                 static_cast<unsigned long long>(c.DamagedFrames), static_cast<unsigned long long>(c.CommandsReceived));
+    std::string perCode;
+    for (const auto& [code, count] : c.LogsSent) {
+      char item[32];
+      std::snprintf(item, sizeof item, " %04X:%llu", code, static_cast<unsigned long long>(count));
+      perCode += item;
+    }
+    if (!perCode.empty()) std::fprintf(stderr, "cdma-modem-sim: per code%s\n", perCode.c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "cdma-modem-sim: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
