@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev php-cli
+  qt6-base-dev python3-dbusmock dbus-daemon
 )
 
 missing=()
