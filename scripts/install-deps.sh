@@ -6,7 +6,8 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev php-cli
-  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
+  qt6-base-dev python3-dbusmock dbus-daemon
+  fonts-dejavu-core fonts-dejavu-extra
 )
 
 missing=()

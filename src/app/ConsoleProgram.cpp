@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <functional>
 #include <iostream>
 #include <memory>
 
@@ -37,6 +38,13 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   // A reader that went away must not end the program in the middle of stopping the modem.
   std::signal(SIGPIPE, SIG_IGN);
 
+  // Signals are caught from the outset; one that comes before the window exists ends the program
+  // as soon as the window has been made, before any modem is started.
+  TConsoleLoop loop;
+  bool closing = false;
+  std::function<void()> close = [&] { closing = true; };
+  loop.CatchSignals([&](int) { close(); });
+
   TPortTable& table = TPortTable::Instance();
   for (const std::string& device : aOptions.Ports) table.RegisterExtraPort(device, "Serial device (" + device + ")");
 
@@ -50,9 +58,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
     }
   }
 
-  TConsoleLoop loop;
   TConsoleView view(std::cout, loop);
-
   TMainFmOptions options;
   options.EnumerateComPorts = [] { return EnumerateComPorts(false, true); };
   options.PortTable = &table;
@@ -63,14 +69,12 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   if (aOptions.ReportUrl) fm.ReportSender().SetReportUrl(*aOptions.ReportUrl);
   fm.FormActivate();
 
-  bool closing = false;
-  const auto close = [&] {
+  close = [&] {
     closing = true;
     view.CloseRequested();
     // As a key press would, this ends a link-type probe in progress at once.
     fm.FormKeyDown(kEscapeKey);
   };
-  loop.CatchSignals([&](int) { close(); });
   loop.WatchInput(
       STDIN_FILENO,
       [&](const std::string& aLine) {

@@ -56,7 +56,12 @@ std::string FormatFloat(const char* aFormat, double aValue, const std::string& a
 }
 
 std::string FormatRate(uint32_t aKbps, const std::string& aDecimalSeparator) {
-  if (aKbps < 500) return " " + std::to_string(aKbps) + " kbps";
+  if (aKbps < 500) {
+    std::string text(1, ' ');
+    text += std::to_string(aKbps);
+    text += " kbps";
+    return text;
+  }
   if (aKbps < 100000) return FormatFloat(" %4.1f Mbps", aKbps / 1000.0, aDecimalSeparator);
   return FormatFloat(" %4.1f err", static_cast<double>(aKbps), aDecimalSeparator);
 }

@@ -19,7 +19,7 @@
 // else can happen in between.
 class TVirtualUiLoop final : public TQueuedUiLoop {
  public:
-  explicit TVirtualUiLoop(std::chrono::milliseconds aQuietPeriod = std::chrono::seconds(2));
+  explicit TVirtualUiLoop(std::chrono::milliseconds aQuietPeriod = std::chrono::seconds(5));
 
   void SetQuietPeriod(std::chrono::milliseconds aQuietPeriod) { FQuietPeriod = aQuietPeriod; }
   std::chrono::milliseconds QuietPeriod() const { return FQuietPeriod; }
