@@ -9,26 +9,12 @@
 #include <iostream>
 #include <memory>
 
-#include "app/DemoModem.h"
-#include "serial/PortNotifications.h"
-#include "serial/SetupAPI.h"
+#include "app/MonitorPlatform.h"
 #include "window/ConsoleLoop.h"
 #include "window/ConsoleView.h"
 #include "window/MainUnit.h"
 
 namespace {
-
-class TNotificationRegistration final : public TDeviceNotifyRegistration {
- public:
-  TNotificationRegistration(TMessageTarget& aTarget, TPortTable& aTable, TDemoModem* aDemo)
-      : FNotifications(aTarget, aTable) {
-    if (aDemo) FNotifications.AddSource(aDemo->TakeEventSource());
-    FNotifications.Start();
-  }
-
- private:
-  TDeviceNotifications FNotifications;
-};
 
 constexpr uint16_t kEscapeKey = 27;
 
@@ -45,27 +31,17 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   std::function<void()> close = [&] { closing = true; };
   loop.CatchSignals([&](int) { close(); });
 
-  TPortTable& table = TPortTable::Instance();
-  for (const std::string& device : aOptions.Ports) table.RegisterExtraPort(device, "Serial device (" + device + ")");
-
-  std::unique_ptr<TDemoModem> demo;
-  if (aOptions.Demo) {
-    try {
-      demo = std::make_unique<TDemoModem>(table, aOptions.DemoMode);
-    } catch (const std::exception& e) {
-      std::cerr << "cdma-monitor: the simulated modem did not start: " << e.what() << '\n';
-      return 1;
-    }
+  std::unique_ptr<TMonitorPlatform> platform;
+  try {
+    platform = std::make_unique<TMonitorPlatform>(aOptions);
+  } catch (const std::exception& e) {
+    std::cerr << "cdma-monitor: the simulated modem did not start: " << e.what() << '\n';
+    return 1;
   }
+  TDemoModem* const demo = platform->Demo();
 
   TConsoleView view(std::cout, loop);
-  TMainFmOptions options;
-  options.EnumerateComPorts = [] { return EnumerateComPorts(false, true); };
-  options.PortTable = &table;
-  options.RegisterDeviceNotification = [&table, &demo](TMessageTarget& aTarget) {
-    return std::make_unique<TNotificationRegistration>(aTarget, table, demo.get());
-  };
-  TMainFm fm(view, loop, std::move(options));
+  TMainFm fm(view, loop, platform->FormOptions());
   if (aOptions.ReportUrl) fm.ReportSender().SetReportUrl(*aOptions.ReportUrl);
   fm.FormActivate();
 

@@ -1,13 +1,25 @@
 // Wiring the main window's widgets to the window logic.
 #include "gui/MonitorWindow.h"
 
+namespace {
+
+constexpr uint16_t kEscapeKey = 27;
+
+}  // namespace
+
 TMonitorWindow::TMonitorWindow(TMainFmOptions aOptions)
     : FLogic(std::make_unique<TMainFm>(FWindow, FLoop, std::move(aOptions))) {
   TMainFm& logic = *FLogic;
   FWindow.SetEvents(TMainWindowEvents{
       .OnActivate = [&logic] { logic.FormActivate(); },
       .OnKeyDown = [&logic](uint16_t aKey) { logic.FormKeyDown(aKey); },
-      .OnClose = [&logic] { logic.FormClose(); },
+      .OnClose =
+          [&logic] {
+            // As a key press would, closing ends a link-type probe in progress at once, so that no
+            // modem is started once the window has gone.
+            logic.FormKeyDown(kEscapeKey);
+            logic.FormClose();
+          },
       .OnPing = [&logic] { logic.PingActionExecute(); },
       .OnReport = [&logic] { logic.ReportActionExecute(); },
       .OnSendReport = [&logic] { logic.SendReportActionExecute(); },
