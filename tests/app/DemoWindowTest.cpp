@@ -2,6 +2,7 @@
 // the polling cycle shown in the widgets exactly as the logic computed it, the report window,
 // and screenshots of both windows.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QLabel>
 #include <QListWidget>
@@ -9,7 +10,7 @@
 #include <QToolButton>
 
 #include <filesystem>
-#include <numeric>
+#include <set>
 
 #include "QtTestEnvironment.h"
 #include "app/DemoModem.h"

@@ -2,6 +2,7 @@
 // charts painted from the logic's data, "Select modem", the message boxes, the actions and the
 // key preview.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QComboBox>
 #include <QLabel>

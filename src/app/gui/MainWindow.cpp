@@ -43,8 +43,6 @@ constexpr int kStatusPanelWidth = 96;
 class TLegendSquare final : public QWidget {
  public:
   TLegendSquare(const QColor& aColor, QWidget* aParent) : QWidget(aParent), FColor(aColor) { setFixedSize(13, 13); }
-  QColor Color() const { return FColor; }
-
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
@@ -254,7 +252,7 @@ QWidget* TMainWindow::BuildBottomBand() {
 
   const QFont bold = WindowFont(11, true);
   QLabel* label2 = MakeLabel(panel, "Label2", QString::fromUtf8(kMainLabelInitialTexts[1]), bold);
-  label2->setGeometry(54, 16, 52, 16);
+  label2->setGeometry(54, 16, 54, 16);
   FLabels[static_cast<size_t>(TMainLabel::Label2)] = label2;
 
   auto* separator = new QFrame(panel);
