@@ -2,6 +2,7 @@
 #include "sim/SimPty.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -55,6 +56,12 @@ void TSimPty::Close() {
   if (FSlave >= 0) ::close(FSlave);
   FMaster = FSlave = -1;
   FSlavePath.clear();
+}
+
+int TSimPty::UnreadBySlave() const {
+  int queued = 0;
+  if (FSlave < 0 || ::ioctl(FSlave, FIONREAD, &queued) != 0) return 0;
+  return queued;
 }
 
 void PlaceSymlink(const std::string& aLink, const std::string& aTarget) {

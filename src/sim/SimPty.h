@@ -21,6 +21,8 @@ class TSimPty {
 
   bool IsOpen() const { return FMaster >= 0; }
   int Master() const { return FMaster; }
+  // Bytes written to the master that no reader of the slave has taken yet.
+  int UnreadBySlave() const;
   const std::string& SlavePath() const { return FSlavePath; }
 
  private:

@@ -245,6 +245,8 @@ struct TSimCounters {
   uint64_t OverlongCommands = 0;
   uint64_t CommandsIgnored = 0;   // received while stalled
   uint64_t Plugs = 0;             // pseudo-terminals created
+  uint64_t Unplugs = 0;           // pseudo-terminals closed: unplugged, replugged or stopped
+  uint64_t CutFrames = 0;         // frames the device went away in the middle of
   double StreamingSeconds = 0;    // time spent with logging on, for throughput figures
 
   uint64_t TotalLogsSent() const {

@@ -87,6 +87,22 @@ TByteString MakeGarbage(size_t aBytes, TRandom& aRnd, uint32_t& aPieces) {
   return out;
 }
 
+// A run without a flag, closed by one; its content never passes a CRC check, so a receiver
+// counts it as one damaged frame however long it is.
+TByteString MakeUnflagged(size_t aBytes, TRandom& aRnd) {
+  TByteString run;
+  run.reserve(std::max<size_t>(aBytes, 3) + 1);
+  while (run.size() < std::max<size_t>(aBytes, 3)) {
+    const auto b = static_cast<uint8_t>(aRnd.Int(0, 255));
+    if (b != kFlag) run.push_back(static_cast<char>(b));
+  }
+  // As in MakeGarbage: no lone escape right before the flag.
+  if (ByteAt(run, run.size() - 1) == kEscape) run.back() = 0x00;
+  if (HasGoodCrc(Unescape(run))) run.back() = static_cast<char>(ByteAt(run, run.size() - 1) == 0x00 ? 0x01 : 0x00);
+  run.push_back(static_cast<char>(kFlag));
+  return run;
+}
+
 int CeilMs(std::chrono::steady_clock::duration aDuration) {
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(aDuration).count();
   return static_cast<int>(std::clamp<long long>(ms, 0, 1000));
@@ -220,6 +236,20 @@ void TSimulatedModem::InjectGarbage(size_t aBytes) {
   Wake();
 }
 
+void TSimulatedModem::InjectUnflagged(size_t aBytes) {
+  std::lock_guard lock(FLock);
+  if (!FPty.IsOpen() || aBytes == 0) return;
+  EnqueueGarbageFrame(MakeUnflagged(aBytes, FFaultRnd), 1);
+  Wake();
+}
+
+void TSimulatedModem::UnplugMidFrame() {
+  std::lock_guard lock(FLock);
+  if (!FPty.IsOpen()) return;
+  FUnplugMidFrame = true;
+  Wake();
+}
+
 void TSimulatedModem::Stall(bool aOn) {
   std::lock_guard lock(FLock);
   FStalled = aOn;
@@ -297,6 +327,10 @@ void TSimulatedModem::UnplugLocked() {
   if (!FConfig.LinkPath.empty()) RemoveSymlink(FConfig.LinkPath, FPty.SlavePath());
   FPty.Close();
   ++FPlugGeneration;
+  ++FCounters.Unplugs;
+  if (!FOut.empty() && FOut.front().Offset > 0) ++FCounters.CutFrames;
+  FUnplugMidFrame = false;
+  FCutSince.reset();
   // Whatever was on its way is lost with the device; a replugged modem starts with logging off.
   FOut.clear();
   FOutBytes = 0;
@@ -464,11 +498,31 @@ void TSimulatedModem::EnqueueLog(TEncodedLog aLog) {
 }
 
 void TSimulatedModem::EnqueueGarbage(size_t aBytes) {
+  uint32_t pieces = 0;
+  TByteString wire = MakeGarbage(aBytes, FFaultRnd, pieces);
+  EnqueueGarbageFrame(std::move(wire), pieces);
+}
+
+void TSimulatedModem::EnqueueGarbageFrame(TByteString aWire, uint32_t aPieces) {
   TOutFrame frame;
   frame.Kind = TOutFrame::TKind::Garbage;
-  frame.Wire = MakeGarbage(aBytes, FFaultRnd, frame.GarbagePieces);
+  frame.Wire = std::move(aWire);
+  frame.GarbagePieces = aPieces;
   FOutBytes += frame.Wire.size();
   FOut.push_back(std::move(frame));
+}
+
+void TSimulatedModem::ArmMidFrameUnplug() {
+  // The first log packet not yet begun; replies and garbage go out whole before it.
+  for (TOutFrame& f : FOut) {
+    if (f.Kind != TOutFrame::TKind::Log || f.Offset != 0 || f.Wire.size() < 4) continue;
+    f.UnplugAt = f.Wire.size() / 2;
+    f.Cuts.push_back(f.UnplugAt);
+    std::sort(f.Cuts.begin(), f.Cuts.end());
+    f.Cuts.erase(std::unique(f.Cuts.begin(), f.Cuts.end()), f.Cuts.end());
+    FUnplugMidFrame = false;
+    return;
+  }
 }
 
 void TSimulatedModem::EnqueueReply(TByteString aContent) {
@@ -484,14 +538,23 @@ void TSimulatedModem::EnqueueReply(TByteString aContent) {
   FReplies.push_back(std::move(frame));
 }
 
+bool TSimulatedModem::CutFrameTaken(TClock::time_point aNow) const {
+  using namespace std::chrono_literals;
+  // The bytes pass the pseudo-terminal's own buffer before a reader can see them: a moment's
+  // grace, then the reader's queue must be empty; nobody reading does not hold it up for long.
+  const auto since = aNow - *FCutSince;
+  return since >= 1s || (since >= 20ms && FPty.UnreadBySlave() == 0);
+}
+
 bool TSimulatedModem::CanWrite(TClock::time_point aNow) const {
-  if (FStalled || !FPty.IsOpen()) return false;
+  if (FStalled || !FPty.IsOpen() || FCutSince) return false;
   const bool frameBoundary = FOut.empty() || FOut.front().Offset == 0;
   if (!FReplies.empty() && frameBoundary) return true;
   return !FOut.empty() && (!FOut.front().HoldUntil || *FOut.front().HoldUntil <= aNow);
 }
 
 bool TSimulatedModem::Flush(TClock::time_point aNow) {
+  if (FUnplugMidFrame) ArmMidFrameUnplug();
   if (!CanWrite(aNow)) return false;
   // Replies go out at the next frame boundary, ahead of queued log packets.
   if (!FReplies.empty() && (FOut.empty() || FOut.front().Offset == 0)) {
@@ -527,6 +590,10 @@ bool TSimulatedModem::Flush(TClock::time_point aNow) {
     FOutBytes -= take;
     left -= take;
     f.HoldUntil.reset();
+    if (f.UnplugAt != 0 && f.Offset == f.UnplugAt) {
+      FCutSince = aNow;
+      return true;
+    }
     if (f.Offset == f.Wire.size()) {
       Completed(f);
       FOut.pop_front();
@@ -627,6 +694,7 @@ void TSimulatedModem::SetMask(const TLogMask& aMask) {
 
 int TSimulatedModem::PollTimeoutMs(TClock::time_point aNow) const {
   if (!FPty.IsOpen()) return -1;
+  if (FCutSince) return 5;
   if (FMasterHungUp) return 50;
   int timeout = 1000;
   if (!FStalled && !FOut.empty() && FOut.front().HoldUntil) timeout = std::min(timeout, CeilMs(*FOut.front().HoldUntil - aNow));
@@ -644,6 +712,7 @@ void TSimulatedModem::Run(std::stop_token aStop) {
   std::unique_lock lock(FLock);
   while (!aStop.stop_requested()) {
     TClock::time_point now = TClock::now();
+    if (FCutSince && CutFrameTaken(now)) UnplugLocked();
     if (FPty.IsOpen()) {
       AdvanceVirtualTime(now);
       FScenario.AdvanceTo(FVirtualMs);

@@ -80,6 +80,10 @@ class TSimulatedModem {
   void SplitFrames(bool aOn);
   void DamageNextCrcs(unsigned aCount);
   void InjectGarbage(size_t aBytes);
+  // About aBytes random bytes without a single flag, then one flag: a frame that never seems
+  // to end, which a receiver can only drop as one damaged frame (counted as one garbage frame
+  // in one burst). Nothing while unplugged.
+  void InjectUnflagged(size_t aBytes);
   void Stall(bool aOn);
   void SetFaultRates(const TFaultRates& aRates);
 
@@ -88,6 +92,10 @@ class TSimulatedModem {
   // pseudo-terminal, points the symlink at it and returns its path. Throws std::system_error.
   void Unplug();
   std::string Replug();
+  // The next log packet goes out only in part, about half of it, and the device is unplugged
+  // once the reader has taken that part (or a second has passed), as a cable pulled in the
+  // middle of a frame would leave it. Nothing else is written meanwhile.
+  void UnplugMidFrame();
 
   TSimTruth Truth() const;
   TSimCounters Counters() const;
@@ -109,6 +117,7 @@ class TSimulatedModem {
     std::vector<size_t> Cuts;  // a new write begins at each, after a pause
     std::chrono::milliseconds Pause{0};
     size_t Offset = 0;
+    size_t UnplugAt = 0;  // non-zero: the device is unplugged once the frame is written up to here
     std::optional<TClock::time_point> HoldUntil;
     std::function<void(TSimTruth&)> Commit;
   };
@@ -131,6 +140,9 @@ class TSimulatedModem {
   void Generate();
   void EnqueueLog(TEncodedLog aLog);
   void EnqueueGarbage(size_t aBytes);
+  void EnqueueGarbageFrame(TByteString aWire, uint32_t aPieces);
+  void ArmMidFrameUnplug();
+  bool CutFrameTaken(TClock::time_point aNow) const;
   void EnqueueReply(TByteString aContent);
   void Shape(TOutFrame& aFrame, bool aLog);
   bool Flush(TClock::time_point aNow);
@@ -174,6 +186,8 @@ class TSimulatedModem {
   bool FStalled = false;
   bool FSplit = false;
   unsigned FDamageNext = 0;
+  bool FUnplugMidFrame = false;
+  std::optional<TClock::time_point> FCutSince;  // half a frame written, the unplug to follow
   TFaultRates FFaults;
   TRandom FFaultRnd;
   std::deque<TOutFrame> FOut;

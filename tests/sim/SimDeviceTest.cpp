@@ -1,6 +1,7 @@
 // Tests of the simulated modem as a device on a pseudo-terminal: replies, streams, faults, plugging.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -248,6 +249,49 @@ TEST_F(SimDevice, UnplugHangsUpTheReaderAndReplugGivesAWorkingPort) {
   FModem->Stop();
   EXPECT_FALSE(std::filesystem::is_symlink(config.LinkPath));
   std::filesystem::remove_all(dir);
+}
+
+TEST_F(SimDevice, AFlaglessRunIsOneBadFrameAndAMidFrameUnplugLeavesHalfAFrame) {
+  StartModem(MakeConfig(TSimMode::RevA, 40));
+  ASSERT_TRUE(FPort.Send(simtest::LogMaskCommand()));
+  ASSERT_TRUE(FPort.NextReply(0x73, kLong));
+  FModem->InjectUnflagged(200000);
+  std::optional<TFrame> run;
+  while (!run) {
+    auto f = FPort.Next(kLong);
+    ASSERT_TRUE(f);
+    if (!f->CrcOk) run = std::move(f);
+  }
+  EXPECT_GT(run->Content.size(), 190000u) << "a flag in the run";
+  // The stream goes on, undamaged.
+  auto after = FPort.Next(kLong);
+  ASSERT_TRUE(after);
+  EXPECT_TRUE(after->CrcOk);
+  TSimCounters c = FModem->Counters();
+  EXPECT_EQ(c.GarbageFrames, 1u);
+  EXPECT_EQ(c.GarbageBytes, 200001u);
+
+  // Read raw from here: whatever was read last before the hang-up ends in a piece of a frame.
+  FModem->UnplugMidFrame();
+  TByteString tail;
+  const auto deadline = std::chrono::steady_clock::now() + kLong;
+  bool hungUp = false;
+  while (!hungUp && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{FPort.Fd(), POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(FPort.Fd(), buffer, sizeof buffer);
+    if (n > 0) tail.append(buffer, static_cast<size_t>(n));
+    hungUp = n == 0 || (n < 0 && errno == EIO);
+  }
+  ASSERT_TRUE(hungUp);
+  ASSERT_FALSE(tail.empty());
+  EXPECT_NE(tail.back(), '\x7E') << "the last frame was written whole";
+  c = FModem->Counters();
+  EXPECT_EQ(c.CutFrames, 1u);
+  EXPECT_EQ(c.Unplugs, 1u);
+  EXPECT_FALSE(FModem->Plugged());
+  EXPECT_FALSE(FModem->LoggingOn());
 }
 
 TEST_F(SimDevice, StalledDeviceAnswersNothingUntilReleased) {
