@@ -8,9 +8,11 @@ namespace {
 
 class TNotificationRegistration final : public TDeviceNotifyRegistration {
  public:
-  TNotificationRegistration(TMessageTarget& aTarget, TPortTable& aTable, TDemoModem* aDemo)
+  TNotificationRegistration(TMessageTarget& aTarget, TPortTable& aTable, TDemoModem* aDemo,
+                            std::unique_ptr<TPortPathWatch> aPathWatch)
       : FNotifications(aTarget, aTable) {
     if (aDemo) FNotifications.AddSource(aDemo->TakeEventSource());
+    FNotifications.AddSource(std::move(aPathWatch));
     FNotifications.Start();
   }
 
@@ -21,7 +23,12 @@ class TNotificationRegistration final : public TDeviceNotifyRegistration {
 }  // namespace
 
 TMonitorPlatform::TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable) : FTable(aTable) {
-  for (const std::string& device : aOptions.Ports) FTable.RegisterExtraPort(device, "Serial device (" + device + ")");
+  // Neither uevents nor sysfs name a pseudo-terminal or a symlink as given: their paths are watched.
+  if (!aOptions.Ports.empty()) {
+    std::vector<TPortPathWatch::TWatchedPort> ports;
+    for (const std::string& device : aOptions.Ports) ports.push_back({device, "Serial device (" + device + ")"});
+    FPathWatch = std::make_unique<TPortPathWatch>(FTable, std::move(ports));
+  }
   if (aOptions.Demo) FDemo = std::make_unique<TDemoModem>(FTable, aOptions.DemoMode);
 }
 
@@ -33,7 +40,7 @@ TMainFmOptions TMonitorPlatform::FormOptions() {
   options.EnumerateComPorts = [table] { return EnumerateComPorts(false, true, {}, *table); };
   options.PortTable = table;
   options.RegisterDeviceNotification = [this](TMessageTarget& aTarget) -> std::unique_ptr<TDeviceNotifyRegistration> {
-    return std::make_unique<TNotificationRegistration>(aTarget, FTable, FDemo.get());
+    return std::make_unique<TNotificationRegistration>(aTarget, FTable, FDemo.get(), std::move(FPathWatch));
   };
   return options;
 }

@@ -6,12 +6,14 @@
 
 #include "app/CommandLine.h"
 #include "app/DemoModem.h"
+#include "serial/PortNotifications.h"
 #include "serial/PortTable.h"
 #include "window/MainUnit.h"
 
 class TMonitorPlatform {
  public:
-  // Registers the --port devices and, with --demo, starts the simulated modem. Throws
+  // Registers the --port devices that are there now (the others when they appear) and, with
+  // --demo, starts the simulated modem. Throws
   // std::exception (with the reason) when the simulated modem cannot start.
   explicit TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable = TPortTable::Instance());
   ~TMonitorPlatform();
@@ -25,5 +27,7 @@ class TMonitorPlatform {
 
  private:
   TPortTable& FTable;
+  // Follows the --port devices; handed to the notifications when the window registers.
+  std::unique_ptr<TPortPathWatch> FPathWatch;
   std::unique_ptr<TDemoModem> FDemo;
 };

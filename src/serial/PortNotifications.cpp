@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -335,6 +336,86 @@ void TExtraPortEvents::Unplug(const std::string& aDevicePath) {
   std::lock_guard lock(FLock);
   FTable.UnregisterExtraPort(aDevicePath);
   if (FNotifier) FNotifier->Report({TPortChangeKind::Removal, aDevicePath});
+}
+
+// --- TPortPathWatch ---------------------------------------------------------------------------
+
+TPortPathWatch::TPortPathWatch(TPortTable& aTable, std::vector<TWatchedPort> aPorts, std::chrono::milliseconds aInterval)
+    : FTable(aTable), FInterval(aInterval) {
+  for (TWatchedPort& port : aPorts) {
+    std::optional<TTarget> target = TargetOf(port.Path);
+    TWatched watched{std::move(port), target};
+    if (watched.Target) FTable.RegisterExtraPort(watched.Port.Path, watched.Port.Description);
+    FPorts.push_back(std::move(watched));
+  }
+}
+
+TPortPathWatch::~TPortPathWatch() { Stop(); }
+
+std::optional<TPortPathWatch::TTarget> TPortPathWatch::TargetOf(const std::string& aPath) {
+  struct stat st {};
+  if (::stat(aPath.c_str(), &st) != 0) return std::nullopt;
+  return TTarget{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), static_cast<uint64_t>(st.st_rdev)};
+}
+
+void TPortPathWatch::Pass(TPortNotifier& aNotifier) {
+  for (TWatched& watched : FPorts) {
+    const std::optional<TTarget> now = TargetOf(watched.Port.Path);
+    if (now == watched.Target) continue;
+    // A path that leads somewhere else now is a device unplugged and another plugged in.
+    if (watched.Target) {
+      FTable.UnregisterExtraPort(watched.Port.Path);
+      aNotifier.Report({TPortChangeKind::Removal, watched.Port.Path});
+    }
+    if (now) {
+      FTable.RegisterExtraPort(watched.Port.Path, watched.Port.Description);
+      aNotifier.Report({TPortChangeKind::Arrival, watched.Port.Path});
+    }
+    watched.Target = now;
+  }
+}
+
+bool TPortPathWatch::Start(TPortNotifier& aNotifier) {
+  if (FThread.joinable()) return true;
+  {
+    std::lock_guard lock(FLock);
+    FStop = false;
+  }
+  try {
+    FThread = std::thread([this, &aNotifier] {
+      std::unique_lock lock(FLock);
+      do {
+        lock.unlock();
+        Pass(aNotifier);
+        lock.lock();
+        ++FPasses;
+        FChanged.notify_all();
+      } while (!FChanged.wait_for(lock, FInterval, [this] { return FStop; }));
+    });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+void TPortPathWatch::Stop() {
+  if (!FThread.joinable()) return;
+  {
+    std::lock_guard lock(FLock);
+    FStop = true;
+  }
+  FChanged.notify_all();
+  FThread.join();
+}
+
+uint64_t TPortPathWatch::Passes() const {
+  std::lock_guard lock(FLock);
+  return FPasses;
+}
+
+bool TPortPathWatch::WaitForPasses(uint64_t aCount, std::chrono::milliseconds aTimeout) const {
+  std::unique_lock lock(FLock);
+  return FChanged.wait_for(lock, aTimeout, [&] { return FPasses > aCount; });
 }
 
 // --- TDeviceNotifications --------------------------------------------------------------------

@@ -163,6 +163,57 @@ class TExtraPortEvents final : public TPortEventSource {
   TPortNotifier* FNotifier = nullptr;
 };
 
+// Ports named by a path that neither uevents nor sysfs give as it is written: a pseudo-terminal,
+// a symlink such as a by-id name. Each path is looked at every interval; a path that goes away,
+// comes back or now leads to another device is told as the port's removal and then its arrival.
+// As with TExtraPortEvents, the port leaves the table's extra ports before its removal is told
+// and joins them before its arrival is.
+class TPortPathWatch final : public TPortEventSource {
+ public:
+  struct TWatchedPort {
+    std::string Path;
+    std::string Description;
+  };
+
+  // Registers in aTable, in the order given, the ports whose path leads to something now.
+  TPortPathWatch(TPortTable& aTable, std::vector<TWatchedPort> aPorts,
+                 std::chrono::milliseconds aInterval = std::chrono::milliseconds(500));
+  ~TPortPathWatch() override;
+  TPortPathWatch(const TPortPathWatch&) = delete;
+  TPortPathWatch& operator=(const TPortPathWatch&) = delete;
+
+  // The first pass is made at once, so that a change since construction is not missed.
+  bool Start(TPortNotifier& aNotifier) override;
+  void Stop() override;
+
+  bool Running() const { return FThread.joinable(); }
+  uint64_t Passes() const;
+  // Waits until more than aCount passes have been made.
+  bool WaitForPasses(uint64_t aCount, std::chrono::milliseconds aTimeout) const;
+
+ private:
+  // What a path leads to: device, inode and device number of the file at its end.
+  struct TTarget {
+    uint64_t Device = 0, Inode = 0, Rdev = 0;
+    bool operator==(const TTarget&) const = default;
+  };
+  struct TWatched {
+    TWatchedPort Port;
+    std::optional<TTarget> Target;  // none: the path leads nowhere
+  };
+  static std::optional<TTarget> TargetOf(const std::string& aPath);
+  void Pass(TPortNotifier& aNotifier);
+
+  TPortTable& FTable;
+  const std::chrono::milliseconds FInterval;
+  std::vector<TWatched> FPorts;  // touched only by the watch thread once it runs
+  std::thread FThread;
+  mutable std::mutex FLock;
+  mutable std::condition_variable FChanged;
+  bool FStop = false;
+  uint64_t FPasses = 0;
+};
+
 struct TPortNotificationOptions {
   TDeviceTree Tree;
   bool UseUevents = true;

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "FakeSysfs.h"
@@ -194,4 +196,55 @@ TEST_F(PortNotifierTest, DeviceNotificationsFallBackToTheRescanAndStopCleanly) {
     RecordProperty("uevents", notifications.ListeningToKernel() ? "listening" : "refused");
   }
   EXPECT_EQ(PortMessages(FQueue), std::vector<TSeen>{});
+}
+
+TEST_F(PortNotifierTest, PathWatchFollowsPortsNamedByTheirPath) {
+  namespace fs = std::filesystem;
+  const fs::path dir = FSys.Dev() / "by-id";
+  fs::create_directories(dir);
+  for (const char* device : {"pts-1", "pts-2"}) std::ofstream(FSys.Dev() / device) << "";
+  const std::string modem = (dir / "modem").string(), later = (dir / "later").string();
+  // Swaps the link's target in one step, as a device replaced between two looks would.
+  const auto pointAt = [&](const std::string& aLink, const char* aDevice) {
+    fs::create_symlink(FSys.Dev() / aDevice, aLink + ".new");
+    fs::rename(aLink + ".new", aLink);
+  };
+  pointAt(modem, "pts-1");
+
+  TPortPathWatch watch(FTable, {{modem, "Serial device (modem)"}, {later, "Serial device (later)"}}, 5ms);
+  // Only the one that leads somewhere is listed from the outset.
+  ASSERT_EQ(FTable.ExtraPorts().size(), 1u);
+  EXPECT_EQ(FTable.ExtraPorts()[0].Path, modem);
+  TPortNotifier notifier(FQueue, FTable, FSys.Tree());
+  const std::string modemPort = "COM" + std::to_string(*FTable.FindNumber(modem));
+  const auto settle = [&] { ASSERT_TRUE(watch.WaitForPasses(watch.Passes() + 1, kPatience)); };
+  ASSERT_TRUE(watch.Start(notifier));
+  settle();
+  EXPECT_TRUE(Drain(FQueue).empty());
+
+  fs::remove(modem);
+  settle();
+  EXPECT_EQ(Drain(FQueue), (std::vector<TSeen>{{DBT_DEVICEREMOVECOMPLETE, modemPort}}));
+  EXPECT_TRUE(FTable.ExtraPorts().empty());
+
+  pointAt(later, "pts-2");
+  settle();
+  const std::string laterPort = "COM" + std::to_string(*FTable.FindNumber(later));
+  EXPECT_EQ(Drain(FQueue), (std::vector<TSeen>{{DBT_DEVICEARRIVAL, laterPort}}));
+
+  // Back under its old number; then another device behind the same name, never seen missing.
+  pointAt(modem, "pts-1");
+  settle();
+  pointAt(modem, "pts-2");
+  settle();
+  EXPECT_EQ(Drain(FQueue), (std::vector<TSeen>{{DBT_DEVICEARRIVAL, modemPort},
+                                               {DBT_DEVICEREMOVECOMPLETE, modemPort},
+                                               {DBT_DEVICEARRIVAL, modemPort}}));
+  const std::string usbPort = "COM" + std::to_string(*FTable.FindNumber("/dev/ttyUSB0"));
+  EXPECT_EQ(EnumerateComPorts(false, false, FSys.Tree(), FTable, {}), (std::vector<std::string>{usbPort, laterPort, modemPort}));
+
+  watch.Stop();
+  EXPECT_FALSE(watch.Running());
+  fs::remove(later);
+  EXPECT_TRUE(Drain(FQueue).empty());
 }
