@@ -179,13 +179,19 @@ void TModem::StopRead() {
 
 void TModem::StopWrite() { FComPort->StopWrite(); }
 
-void TModem::ComPortData(TCustomXuComPort*, uint32_t) {
+void TModem::ComPortData(TCustomXuComPort* Sender, uint32_t) {
   // Every announced byte is taken at once: the splitter keeps a partial frame for the next read,
   // so nothing is left queued at the device and nothing is lost.
   try {
     FSData = ReadString();
   } catch (const EModemError&) {
     return;  // the port closed under the event
+  }
+  // A frame begun on a device that has gone (unplugged in its middle) has no end on this one;
+  // joined to the first frame read here, it would take that frame with it.
+  if (const uint64_t opens = Sender->OpenCount(); opens != FSplitterOpens) {
+    FSplitter.Reset();
+    FSplitterOpens = opens;
   }
   ProcessReceivedBytes(FSData);
 }

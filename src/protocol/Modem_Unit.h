@@ -284,6 +284,7 @@ class TModem : public TCustomModem {
   TByteString FSData;
   TFrameList FDataList;
   TFrameSplitter FSplitter;
+  uint64_t FSplitterOpens = 0;  // the port's open count the splitter's partial frame belongs to
 
   // The measurement state: written by the dispatcher on the reader thread, read by the window
   // on the user-interface thread. The reader holds the lock for one frame at a time, the

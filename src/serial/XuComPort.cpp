@@ -113,6 +113,7 @@ bool TCustomXuComPort::Open() {
     std::lock_guard lock(FThreadLock);
     FDevice = device;
   }
+  ++FOpenCount;
   FDCB = {};
   FDCB.DCBlength = sizeof(TDeviceControlBlock);
   if (const int error = device->GetState(FDCB)) Raise("Failed to get port DCB!\r\n" + SysErrorMessage(error));

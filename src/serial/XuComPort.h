@@ -152,6 +152,9 @@ class TCustomXuComPort : public TComponent {
   bool ThreadError() const { return FThreadError; }
   std::string ThreadErrorText() const;
   uint32_t DataSize() const { return FDataSize; }
+  // Successful opens so far: a data handler that sees it change reads from another device
+  // than before (a modem unplugged and back, another port), not the rest of the old stream.
+  uint64_t OpenCount() const { return FOpenCount; }
 
   TOnDataEvent OnData;
   TOnDataWriteEvent OnDataWrite;
@@ -209,6 +212,7 @@ class TCustomXuComPort : public TComponent {
   std::mutex FCS;  // held by ReadData
   std::atomic<bool> FClosing{false};
   std::atomic<uint32_t> FDataSize{0};
+  std::atomic<uint64_t> FOpenCount{0};
   uint32_t FProcNumber = 0;
 };
 

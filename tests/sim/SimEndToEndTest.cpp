@@ -439,4 +439,37 @@ TEST_F(SessionAgainstFaultySimulator, UndamagedPacketsAgreeAndDamagedOnesAreCoun
   CheckRevB();
 }
 
+// A cable pulled in the middle of a frame leaves its first half with the session; the port the
+// modem comes back on must not take it for the beginning of its own first frame.
+TEST_F(SessionAgainstFaultySimulator, AFrameCutOffByAnUnplugIsNotJoinedToTheNextDevice) {
+  Connect({TSimMode::RevA, {283}, {}, evtRevA}, 9);
+  ASSERT_NO_FATAL_FAILURE(WaitForReader());
+  Send(kLogMaskCommand);
+  ASSERT_TRUE(FSim->WaitUntil([](const TSimCounters& c) { return c.TotalLogsSent() > 20; }, kLong));
+  FSim->UnplugMidFrame();
+  ASSERT_TRUE(FSim->WaitUntil([](const TSimCounters& c) { return c.Unplugs == 1; }, kLong));
+  ASSERT_EQ(FSim->Counters().CutFrames, 1u);
+  // The reader sees the hang-up and ends; the port is closed, as the window's removal does.
+  ASSERT_TRUE(Eventually([&] { return FModem->ComPort()->ReadDone(); }));
+  FModem->CloseComPort();
+  const uint64_t bad = FModem->BadFramesCount();
+  const intptr_t dispatched = FModem->CommonPacketsCount();
+
+  TPortTable::Instance().UnregisterExtraPort(FPath);
+  FPath = FSim->Replug();
+  // As the window adopts a port: the number may be the old one (a pseudo-terminal's name comes
+  // round again), and then only the open follows.
+  FModem->SetComPortNumber(TPortTable::Instance().RegisterExtraPort(FPath, "simulated modem"));
+  if (!FModem->PortActive()) FModem->OpenComPort();
+  ASSERT_TRUE(FModem->PortActive());
+  FModem->ComPort()->StartRead();
+  // The modem came back with logging off: the reply to this one request is all it sends.
+  const uint64_t replies = FSim->Counters().RepliesSent;
+  Send(kStatusRequestCommand);
+  ASSERT_TRUE(FSim->WaitUntil([&](const TSimCounters& c) { return c.RepliesSent > replies; }, kLong));
+  EXPECT_TRUE(Eventually([&] { return FModem->CommonPacketsCount() == dispatched + 1; }, 10s))
+      << "the status reply was not dispatched";
+  EXPECT_EQ(FModem->BadFramesCount(), bad);
+}
+
 }  // namespace
