@@ -32,6 +32,13 @@ void TReportSender::ShowBox(const std::string& aText, TMessageBoxKind aKind) {
   FBoxes.ShowMessageBox(kReportBoxCaption, aText, aKind);
 }
 
+void TReportSender::Cancel() {
+  if (!FSending) return;
+  // A server that never answers would otherwise hold the program for the transfer's time-outs.
+  FCancelled = true;
+  FUploadThread.request_stop();
+}
+
 bool TReportSender::UploadFinished() const {
   std::lock_guard lock(FLock);
   return FResult.has_value();
@@ -64,6 +71,7 @@ TReportSendResult TReportSender::SendReport(const TReportHistograms& aHistograms
     std::lock_guard lock(FLock);
     FResult.reset();
   }
+  FCancelled = false;
   TUploadRequest request{FUrl, fileName, FUserAgent, FCaFile};
   try {
     FUploadThread = std::jthread([this, request = std::move(request)](std::stop_token aStop) {
@@ -92,6 +100,7 @@ TReportSendResult TReportSender::SendReport(const TReportHistograms& aHistograms
     result = std::move(*FResult);
     FResult.reset();
   }
+  if (FCancelled) return TReportSendResult::Cancelled;
   if (!result.Ok) {
     ShowBox(result.ErrorText, TMessageBoxKind::Error);
     return TReportSendResult::UploadFailed;

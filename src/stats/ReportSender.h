@@ -20,6 +20,7 @@ enum class TReportSendResult {
   FileError,        // the report file could not be created or written
   UploadFailed,     // the client's error text was shown
   Sent,             // "Report successfully sended."
+  Cancelled,        // the program was closing: the upload was abandoned, nothing shown
 };
 
 inline constexpr char kReportBoxCaption[] = "telvo";
@@ -49,6 +50,10 @@ class TReportSender {
 
   // The whole send. Re-entered from the pump while a send runs, it returns Busy at once.
   TReportSendResult SendReport(const TReportHistograms& aHistograms, const std::string& aIMSI, const std::string& aMIN);
+  // The program is closing: a send in progress (this is then called from inside its pump)
+  // stops its upload and returns Cancelled at once, whatever the server does; none running:
+  // nothing happens.
+  void Cancel();
 
  private:
   void ShowBox(const std::string& aText, TMessageBoxKind aKind);
@@ -62,6 +67,7 @@ class TReportSender {
   std::optional<std::string> FTempDirectory;
   std::function<TDateTime()> FClock = NowDateTime;
   bool FSending = false;
+  bool FCancelled = false;
 
   TReportUploader FUploader;  // used only by the upload thread while one runs
   mutable std::mutex FLock;   // guards FResult between the upload thread and the UI thread

@@ -97,7 +97,11 @@ void TMainFm::FormActivate() {
 
 void TMainFm::FormKeyDown(uint16_t) { FBreakInit = true; }
 
-void TMainFm::FormClose() { StopModem(); }
+void TMainFm::FormClose() {
+  // Closing from inside "Send report"'s wait must not wait for a server that never answers.
+  FReportSender->Cancel();
+  StopModem();
+}
 
 void TMainFm::WndProc(TWindowMessage& aMessage) {
   switch (aMessage.Msg) {
