@@ -89,6 +89,7 @@ std::string UsageText(const std::string& aProgram) {
          "  report       print the report window's contents\n"
          "  send         send the report to the report server\n"
          "  ping         the Ping button\n"
+         "  stats        frames the modem session dispatched and dropped as damaged\n"
          "  connect      the connection button (Connect)\n"
          "  disconnect   the connection button (Disconnect)\n"
          "  unplug       (--demo) pull the simulated modem out\n"

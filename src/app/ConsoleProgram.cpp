@@ -48,8 +48,10 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   close = [&] {
     closing = true;
     view.CloseRequested();
-    // As a key press would, this ends a link-type probe in progress at once.
+    // As a key press would, this ends a link-type probe in progress at once; an upload in
+    // progress is abandoned, so that the wait for it ends too.
     fm.FormKeyDown(kEscapeKey);
+    fm.ReportSender().Cancel();
   };
   loop.WatchInput(
       STDIN_FILENO,
@@ -60,6 +62,10 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
           view.PrintReport();
         } else if (aLine == "send") {
           fm.SendReportActionExecute();
+        } else if (aLine == "stats") {
+          // What the session took from the port: frames dispatched, frames dropped as damaged.
+          view.WriteLine("stats: frames " + std::to_string(fm.Modem().CommonPacketsCount()) + " damaged " +
+                         std::to_string(fm.Modem().BadFramesCount()));
         } else if (aLine == "ping") {
           fm.PingActionExecute();
         } else if (aLine == "connect" || aLine == "disconnect") {
@@ -72,7 +78,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
         } else if (aLine == "quit") {
           close();
         } else if (!aLine.empty()) {
-          view.WriteLine("unknown command: " + aLine + " (report, send, ping, connect, disconnect, quit)");
+          view.WriteLine("unknown command: " + aLine + " (report, send, ping, stats, connect, disconnect, quit)");
         }
       },
       [&] { view.InputEnded(); });
