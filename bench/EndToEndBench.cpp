@@ -56,9 +56,9 @@ class TMeasuredModem final : public TModem {
   std::atomic<bool> FClockKnown{false};
 };
 
-void BM_EndToEndPty(benchmark::State& state) {
+void BM_EndToEndPty(benchmark::State& state, sim::TSimMode aMode) {
   sim::TSimConfig config;
-  config.Mode = state.range(0) == 0 ? sim::TSimMode::RevA : sim::TSimMode::RevB;
+  config.Mode = aMode;
   config.MaxRate = true;
   sim::TSimulatedModem device(config);
   device.Start();
@@ -112,7 +112,8 @@ void BM_EndToEndPty(benchmark::State& state) {
   TPortTable::Instance().UnregisterExtraPort(path);
   device.Stop();
 }
-BENCHMARK(BM_EndToEndPty)->ArgName("revB")->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(5);
+BENCHMARK_CAPTURE(BM_EndToEndPty, RevA, sim::TSimMode::RevA)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(5);
+BENCHMARK_CAPTURE(BM_EndToEndPty, RevB, sim::TSimMode::RevB)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(5);
 
 }  // namespace
 
