@@ -75,7 +75,7 @@ class TMainView : public TMessageBoxes {
   virtual void SelectConnection(int aIndex) = 0;
   virtual int SelectedConnection() const = 0;
   // Opens the list for the user to pick from (the window's first activation, when no connection
-  // is up). A view whose opening reports the drop-down back to the logic may do so from here.
+  // is up). The logic has just filled it: the view need not report this opening as a drop-down.
   virtual void DropDownConnections() = 0;
   virtual void RepaintConnections() = 0;
   // Button1: "Connect" or "Disconnect".

@@ -1,6 +1,7 @@
 // The window's connection panel on the offscreen platform against the in-process dial-up
 // service: the list drops down at the first activation with the service's entries, a pick and
-// the button dial, and the caption and the status line follow the connection up and down.
+// the button dial, the caption and the status line follow the connection up and down, and the
+// user's drop-down asks the service again.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
@@ -82,4 +83,11 @@ TEST_F(PanelWindowTest, TheListOpensWithTheEntriesAndAPickAndTheButtonDialAndHan
   EXPECT_TRUE(Status().isEmpty());
   EXPECT_FALSE(FMonitor->Logic().XuRAS1().Connected());
   EXPECT_TRUE(boxes.isEmpty()) << boxes.join(QStringLiteral(" | ")).toStdString();
+
+  // The user's own drop-down refills the list from the service, here one that has gone away.
+  FService.FailEveryCall(RAS_ERR_SERVICE_UNAVAILABLE);
+  QTest::mouseClick(list, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.isEmpty(); }, kWaitMs));
+  EXPECT_EQ(boxes.front(), QStringLiteral("*** The network connection service cannot be reached"));
+  EXPECT_EQ(list->count(), 0);
 }

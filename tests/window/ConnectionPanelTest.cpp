@@ -416,6 +416,27 @@ TEST_F(ConnectionPanel, FiveMinutesAfterTheStartTheTimerStopsThePing) {
   EXPECT_FALSE(FFm->PingTimeoutTimerEnabled());
 }
 
+TEST_F(ConnectionPanel, TheTimeOutFallingDueWhileClosingWaitsForThePingEndsBothWaits) {
+  FService.Demo.AddExternalConnection(kEntry);
+  // Made before the window's own timers, so that it fires first when both fall due.
+  bool closed = false;
+  std::unique_ptr<TUiTimer> closing;
+  closing = FLoop.CreateTimer(300000ms, [&] {
+    closing->SetEnabled(false);
+    FFm->FormClose();  // its wait for the ping runs the window's due time-out, which waits too
+    closed = true;
+  });
+  Activate();
+  FFm->PingActionExecute();
+  closing->SetEnabled(true);
+  ASSERT_TRUE(FFm->PingRunning());
+  FLoop.AdvanceBy(300000ms);
+  EXPECT_TRUE(closed);
+  EXPECT_FALSE(FFm->PingRunning());
+  EXPECT_FALSE(FFm->PingTimeoutTimerEnabled());
+  FFm.reset();
+}
+
 TEST_F(ConnectionPanel, TheFirstLostReplyEndsThePingAndTheNextPressStartsANewOne) {
   FEchoes = {kReply, kLost};
   FService.Demo.AddExternalConnection(kEntry);

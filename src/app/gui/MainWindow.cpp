@@ -64,9 +64,15 @@ class TConnectionsCombo final : public QComboBox {
   TConnectionsCombo(QWidget* aParent, const TMainWindowEvents& aEvents) : QComboBox(aParent), FEvents(aEvents) {}
 
   void showPopup() override {
-    if (FEvents.OnConnectionsDropDown) FEvents.OnConnectionsDropDown();
+    if (!FQuietDropDown && FEvents.OnConnectionsDropDown) FEvents.OnConnectionsDropDown();
     QComboBox::showPopup();
     FDropped = view()->isVisible();
+  }
+  // Opens the list for the logic, which has just filled it: no second refill.
+  void DropDownQuietly() {
+    FQuietDropDown = true;
+    showPopup();
+    FQuietDropDown = false;
   }
   void hidePopup() override {
     QComboBox::hidePopup();
@@ -85,6 +91,7 @@ class TConnectionsCombo final : public QComboBox {
  private:
   const TMainWindowEvents& FEvents;
   bool FDropped = false;
+  bool FQuietDropDown = false;
 };
 
 QLabel* MakeLabel(QWidget* aParent, const char* aName, const QString& aText, const QFont& aFont) {
@@ -400,7 +407,7 @@ void TMainWindow::SelectConnection(int aIndex) {
 
 int TMainWindow::SelectedConnection() const { return FConnections->currentIndex(); }
 
-void TMainWindow::DropDownConnections() { FConnections->showPopup(); }
+void TMainWindow::DropDownConnections() { static_cast<TConnectionsCombo*>(FConnections)->DropDownQuietly(); }
 
 void TMainWindow::RepaintConnections() { FConnections->repaint(); }
 

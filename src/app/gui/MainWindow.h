@@ -57,7 +57,7 @@ class TMainWindow final : public QMainWindow, public TMainView {
   void SetConnectionItems(const std::vector<std::string>& aItems) override;
   void SelectConnection(int aIndex) override;
   int SelectedConnection() const override;
-  // Opening the list reports the drop-down first, as the user's opening does.
+  // The logic has just filled the list: opening it here reports no drop-down back.
   void DropDownConnections() override;
   void RepaintConnections() override;
   void SetButton1Caption(const std::string& aCaption) override;
