@@ -25,6 +25,13 @@ class TNullView final : public TMainView {
   std::unique_ptr<TReportView> CreateReportView() override { return nullptr; }
   int Chart2Width() const override { return kDesignChart2Width; }
   void ChartsChanged(const TSignalChartData& aData) override { benchmark::DoNotOptimize(aData.TxLine.data()); }
+  void SetConnectionItems(const std::vector<std::string>&) override {}
+  void SelectConnection(int) override {}
+  int SelectedConnection() const override { return -1; }
+  void DropDownConnections() override {}
+  void RepaintConnections() override {}
+  void SetButton1Caption(const std::string&) override {}
+  void ShowPingReply(const std::string&) override {}
 };
 
 TByteString Log(uint16_t aCode, size_t aSize) {

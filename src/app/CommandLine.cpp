@@ -88,13 +88,20 @@ std::string UsageText(const std::string& aProgram) {
          "Console commands (--console), one per line on standard input:\n"
          "  report       print the report window's contents\n"
          "  send         send the report to the report server\n"
-         "  ping         the Ping button\n"
+         "  ping         the Ping button: starts pinging the connection's far end, or stops\n"
          "  stats        frames the modem session dispatched and dropped as damaged\n"
-         "  connect      the connection button (Connect)\n"
-         "  disconnect   the connection button (Disconnect)\n"
+         "  entries      the connection list: \"entries: N\", one \"entry: NAME\" line each,\n"
+         "               then \"selected: NAME\" when one is chosen\n"
+         "  select NAME  choose the connection list's entry NAME\n"
+         "  connect      the connection button (Connect or Disconnect, as its caption says;\n"
+         "  disconnect   both words press it)\n"
          "  unplug       (--demo) pull the simulated modem out\n"
          "  plug         (--demo) plug it back in\n"
-         "  quit         stop the modem and leave (so do Ctrl-C and SIGTERM)\n";
+         "  quit         stop the modem and leave (so do Ctrl-C and SIGTERM)\n"
+         "\n"
+         "The connection panel writes \"dialup: \" and its status line, \"button: \" and the\n"
+         "button's caption, each when it changes, and \"ping: \" and each ping line. The entries\n"
+         "are NetworkManager's connection profiles; with --demo, one demo connection.\n";
 }
 
 std::string VersionText() { return std::string("cdma-monitor ") + CDMA_VERSION + "\n"; }

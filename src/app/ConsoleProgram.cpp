@@ -68,8 +68,21 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
                          std::to_string(fm.Modem().BadFramesCount()));
         } else if (aLine == "ping") {
           fm.PingActionExecute();
+        } else if (aLine == "entries") {
+          // A look at the list as dropping it down shows it, without choosing anything.
+          fm.cbConnectionsDropDown();
+          view.PrintConnections();
+        } else if (aLine.rfind("select ", 0) == 0) {
+          // Dropping the list down, picking the entry and letting the list close.
+          const std::string name = aLine.substr(7);
+          fm.cbConnectionsDropDown();
+          if (view.SelectConnectionNamed(name))
+            fm.cbConnectionsCloseUp();
+          else
+            view.WriteLine("select: no entry named \"" + name + "\" (entries lists them)");
         } else if (aLine == "connect" || aLine == "disconnect") {
-          view.WriteLine(aLine + ": the connection panel is not part of this build");
+          // One button; its caption tells which of the two it does.
+          fm.Button1Click();
         } else if (aLine == "unplug" || aLine == "plug") {
           if (!demo)
             view.WriteLine(aLine + ": only with --demo");
@@ -78,7 +91,8 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
         } else if (aLine == "quit") {
           close();
         } else if (!aLine.empty()) {
-          view.WriteLine("unknown command: " + aLine + " (report, send, ping, stats, connect, disconnect, quit)");
+          view.WriteLine("unknown command: " + aLine +
+                         " (report, send, ping, stats, entries, select NAME, connect, disconnect, quit)");
         }
       },
       [&] { view.InputEnded(); });

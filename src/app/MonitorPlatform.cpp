@@ -1,6 +1,9 @@
-// The monitor's platform: command-line ports, the demo modem, discovery and notifications.
+// The monitor's platform: command-line ports, the demo modem, discovery, notifications and the
+// dial-up service.
 #include "app/MonitorPlatform.h"
 
+#include "dialup/DemoDialupService.h"
+#include "dialup/NmDialupService.h"
 #include "serial/PortNotifications.h"
 #include "serial/SetupAPI.h"
 
@@ -30,6 +33,12 @@ TMonitorPlatform::TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& 
     FPathWatch = std::make_unique<TPortPathWatch>(FTable, std::move(ports));
   }
   if (aOptions.Demo) FDemo = std::make_unique<TDemoModem>(FTable, aOptions.DemoMode);
+  // Without NetworkManager every call fails with the service's own text, which the connection
+  // panel reports; nothing else depends on it.
+  if (aOptions.Demo)
+    FDialup = std::make_unique<TDemoDialupService>();
+  else
+    FDialup = std::make_unique<TNmDialupService>();
 }
 
 TMonitorPlatform::~TMonitorPlatform() = default;
@@ -39,6 +48,7 @@ TMainFmOptions TMonitorPlatform::FormOptions() {
   TPortTable* table = &FTable;
   options.EnumerateComPorts = [table] { return EnumerateComPorts(false, true, {}, *table); };
   options.PortTable = table;
+  options.DialupService = FDialup.get();
   options.RegisterDeviceNotification = [this](TMessageTarget& aTarget) -> std::unique_ptr<TDeviceNotifyRegistration> {
     return std::make_unique<TNotificationRegistration>(aTarget, FTable, FDemo.get(), std::move(FPathWatch));
   };

@@ -1,11 +1,12 @@
 // What every view of the monitor needs around the window logic: the ports named on the command
-// line, the demo's simulated modem, port discovery and port notifications.
+// line, the demo's simulated modem, port discovery, port notifications and the dial-up service.
 #pragma once
 
 #include <memory>
 
 #include "app/CommandLine.h"
 #include "app/DemoModem.h"
+#include "dialup/DialupService.h"
 #include "serial/PortNotifications.h"
 #include "serial/PortTable.h"
 #include "window/MainUnit.h"
@@ -13,21 +14,26 @@
 class TMonitorPlatform {
  public:
   // Registers the --port devices that are there now (the others when they appear) and, with
-  // --demo, starts the simulated modem. Throws
-  // std::exception (with the reason) when the simulated modem cannot start.
+  // --demo, starts the simulated modem and the demo's dial-up connection; otherwise the dial-up
+  // service is NetworkManager on the system bus (a window program must have made its
+  // QApplication by now). Throws std::exception (with the reason) when the simulated modem cannot
+  // start.
   explicit TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable = TPortTable::Instance());
   ~TMonitorPlatform();
   TMonitorPlatform(const TMonitorPlatform&) = delete;
   TMonitorPlatform& operator=(const TMonitorPlatform&) = delete;
 
-  // The window logic's platform: discovery over sysfs and the extra ports, and notifications
-  // from the kernel, the sysfs rescan and the demo. Must not outlive this object.
+  // The window logic's platform: discovery over sysfs and the extra ports, notifications from
+  // the kernel, the sysfs rescan and the demo, and the dial-up service. Must not outlive this
+  // object.
   TMainFmOptions FormOptions();
   TDemoModem* Demo() { return FDemo.get(); }
+  TDialupService& Dialup() { return *FDialup; }
 
  private:
   TPortTable& FTable;
   // Follows the --port devices; handed to the notifications when the window registers.
   std::unique_ptr<TPortPathWatch> FPathWatch;
   std::unique_ptr<TDemoModem> FDemo;
+  std::unique_ptr<TDialupService> FDialup;
 };

@@ -57,7 +57,10 @@ TConsoleView::~TConsoleView() = default;
 void TConsoleView::WriteLine(const std::string& aLine) { FOut << aLine << '\n' << std::flush; }
 
 void TConsoleView::SetLabelText(TMainLabel aLabel, const std::string& aText) {
-  FLabels[static_cast<size_t>(aLabel)] = aText;
+  std::string& shown = FLabels[static_cast<size_t>(aLabel)];
+  // The dial-up line changes seldom and on its own; the others go out with each cycle's line.
+  if (aLabel == TMainLabel::Label1 && shown != aText) WriteLine("dialup: " + aText);
+  shown = aText;
 }
 
 void TConsoleView::ShowSignalIcon(int aIndex) { FIcon = aIndex; }
@@ -83,6 +86,39 @@ std::string TConsoleView::CycleLine() const {
 }
 
 void TConsoleView::ChartsChanged(const TSignalChartData&) { WriteLine(CycleLine()); }
+
+void TConsoleView::SetConnectionItems(const std::vector<std::string>& aItems) {
+  FConnections = aItems;
+  FSelected = -1;
+}
+
+void TConsoleView::SelectConnection(int aIndex) {
+  FSelected = aIndex >= 0 && static_cast<size_t>(aIndex) < FConnections.size() ? aIndex : -1;
+}
+
+bool TConsoleView::SelectConnectionNamed(const std::string& aName) {
+  for (size_t i = 0; i < FConnections.size(); ++i) {
+    if (FConnections[i] == aName) {
+      FSelected = static_cast<int>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+void TConsoleView::PrintConnections() {
+  WriteLine("entries: " + std::to_string(FConnections.size()));
+  for (const std::string& name : FConnections) WriteLine("entry: " + name);
+  if (FSelected >= 0) WriteLine("selected: " + FConnections[static_cast<size_t>(FSelected)]);
+}
+
+void TConsoleView::SetButton1Caption(const std::string& aCaption) {
+  if (FButton1 == aCaption) return;
+  FButton1 = aCaption;
+  WriteLine("button: " + aCaption);
+}
+
+void TConsoleView::ShowPingReply(const std::string& aLine) { WriteLine("ping: " + aLine); }
 
 std::optional<size_t> TConsoleView::SelectModem(const std::vector<std::string>& aLines) {
   if (FInputEnded || FClosing || FAsking) return std::nullopt;

@@ -1,5 +1,5 @@
 // The main window drawn as lines of text: one line per polling cycle, status changes, message
-// boxes, the "Select modem" question and the report window's contents.
+// boxes, the "Select modem" question, the report window's contents and the connection panel.
 #pragma once
 
 #include <array>
@@ -30,6 +30,23 @@ class TConsoleView final : public TMainView {
   std::unique_ptr<TReportView> CreateReportView() override;
   int Chart2Width() const override { return kDesignChart2Width; }
   void ChartsChanged(const TSignalChartData& aData) override;
+  // The connection panel: "dialup: " and Label1's text, "button: " and Button1's caption, each
+  // when it changes; "ping: " and each ping line; the list as PrintConnections writes it when it
+  // is dropped down.
+  void SetConnectionItems(const std::vector<std::string>& aItems) override;
+  void SelectConnection(int aIndex) override;
+  int SelectedConnection() const override { return FSelected; }
+  void DropDownConnections() override { PrintConnections(); }
+  void RepaintConnections() override {}
+  void SetButton1Caption(const std::string& aCaption) override;
+  void ShowPingReply(const std::string& aLine) override;
+
+  // "entries: N", then "entry: NAME" for each entry in order, then "selected: NAME" when one is
+  // selected.
+  void PrintConnections();
+  // Selects the entry named exactly aName, as a pick in the list would; false when it is not
+  // listed (the selection is then left alone).
+  bool SelectConnectionNamed(const std::string& aName);
 
   // A typed line: true when it answered the question in progress (it is then no command).
   bool OfferLine(const std::string& aLine);
@@ -52,6 +69,9 @@ class TConsoleView final : public TMainView {
   int FIcon = kNoDeviceIcon;
   std::optional<std::string> FStatus;
   bool FBusy = false;
+  std::vector<std::string> FConnections;
+  int FSelected = -1;
+  std::string FButton1 = kConnectCaption;
 
   bool FAsking = false;
   size_t FChoices = 0;

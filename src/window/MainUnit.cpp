@@ -11,6 +11,8 @@ namespace {
 constexpr std::chrono::milliseconds kFindModemTimeout{2000};
 constexpr std::chrono::milliseconds kInitTick{500};
 constexpr std::chrono::milliseconds kPollingInterval{500};
+// A ping runs for five minutes at most.
+constexpr std::chrono::milliseconds kPingTimeout{300000};
 // How long a waiting loop rests between looks at what it waits for.
 constexpr std::chrono::milliseconds kWaitSlice{20};
 
@@ -40,6 +42,11 @@ TMainFm::TMainFm(TMainView& aView, TUiLoop& aLoop, TMainFmOptions aOptions)
   FindModemTimer = FLoop.CreateTimer(kFindModemTimeout, [this] { FindModemTimerTimer(); });
   InitTimer = FLoop.CreateTimer(kInitTick, [this] { InitTimerTimer(); });
   FModemTimer = FLoop.CreateTimer(kPollingInterval, [this] { ModemTimerTimer(); });
+  PingTimeoutTimer = FLoop.CreateTimer(kPingTimeout, [this] { PingTimeoutTimerTimer(); });
+
+  if (!FOptions.DialupService) FOwnDialupService = CreateEmptyDialupService();
+  FXuRAS1 = std::make_unique<TXuRAS>(FOptions.DialupService ? *FOptions.DialupService : *FOwnDialupService);
+  BindDialupEvents();
 
   FXuComPort1 = std::make_unique<TXuComPort>();
   FXuComPort1->SetPortTable(&FPortTable);
@@ -80,8 +87,13 @@ TMainFm::TMainFm(TMainView& aView, TUiLoop& aLoop, TMainFmOptions aOptions)
 }
 
 TMainFm::~TMainFm() {
+  // Tasks the threads below have posted and nobody has run yet find the window gone.
+  *FAlive = false;
   // Threads first, while everything they may touch still exists.
   FStarterThread.reset();
+  PingThread.reset();
+  // Joins the notifier; a dial still in progress reports to nobody from here on.
+  FXuRAS1.reset();
   PDeviceNotify.reset();
   FReportSender.reset();
   FXuComPort1.reset();
@@ -91,8 +103,11 @@ TMainFm::~TMainFm() {
 }
 
 void TMainFm::FormActivate() {
-  // The connection list is refreshed here once the connection panel exists.
-  if (!FFirstVisible) FFirstVisible = true;
+  if (FFirstVisible) return;
+  FFirstVisible = true;
+  // A connection made outside the program is taken over; otherwise the user is asked to pick.
+  RefreshConnections(true);
+  if (!FXuRAS1->Connected()) FView.DropDownConnections();
 }
 
 void TMainFm::FormKeyDown(uint16_t) { FBreakInit = true; }
@@ -100,6 +115,10 @@ void TMainFm::FormKeyDown(uint16_t) { FBreakInit = true; }
 void TMainFm::FormClose() {
   // Closing from inside "Send report"'s wait must not wait for a server that never answers.
   FReportSender->Cancel();
+  StopPing();
+  // The connection stays up; only its watch ends.
+  FXuRAS1->StopRasNotifier();
+  PumpWhile([this] { return !FXuRAS1->RasNotifierFinished(); });
   StopModem();
 }
 
@@ -126,10 +145,6 @@ void TMainFm::WndProc(TWindowMessage& aMessage) {
   }
 }
 
-void TMainFm::WMPingReply(TWindowMessage& aMessage) {
-  // The line is not displayed; taking it releases it.
-  aMessage.Text.reset();
-}
 
 void TMainFm::WMModemSector() {
   FCellFaceQuality->AddValue(std::to_string(FModem->CellNumber()) + "-" + std::to_string(FModem->FaceNumber()));
@@ -140,12 +155,6 @@ void TMainFm::FindModemTimerTimer() {
 }
 
 void TMainFm::InitTimerTimer() { ++FTickCount; }
-
-void TMainFm::PingActionExecute() {
-  // The ping needs the dial-up link's far end; until the connection panel exists there is never
-  // a connection, and the button only says so.
-  FView.ShowMessageBox(kMessageBoxCaption, "Please select modem's connection.", TMessageBoxKind::Information);
-}
 
 // --- the view -----------------------------------------------------------------------------
 
@@ -171,6 +180,12 @@ void TMainFm::ShowIcon(int aIndex) {
 
 void TMainFm::ShowError(const std::string& aText) {
   FView.ShowMessageBox(kMessageBoxCaption, aText, TMessageBoxKind::Error);
+}
+
+void TMainFm::PostToWindow(std::function<void()> aTask) {
+  FLoop.Post([alive = FAlive, task = std::move(aTask)] {
+    if (*alive) task();
+  });
 }
 
 void TMainFm::PumpEvents() { FLoop.ProcessMessages(); }

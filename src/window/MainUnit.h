@@ -1,6 +1,7 @@
 // The main window's logic: finding the modem, starting and stopping it, following plug and
-// unplug, the 500 ms polling cycle, the charts, the histograms and the report actions. It talks
-// to the screen only through TMainView and to time only through TUiLoop.
+// unplug, the 500 ms polling cycle, the charts, the histograms, the report actions, the
+// connection panel and the ping tool. It talks to the screen only through TMainView and to time
+// only through TUiLoop.
 #pragma once
 
 #include <array>
@@ -16,6 +17,8 @@
 #include "common/ByteString.h"
 #include "common/Events.h"
 #include "common/MessageTarget.h"
+#include "dialup/PingThread_Unit.h"
+#include "dialup/XuRas.h"
 #include "protocol/Modem_Unit.h"
 #include "serial/PortTable.h"
 #include "serial/SerialDevice.h"
@@ -50,12 +53,23 @@ struct TMainFmOptions {
   std::function<std::unique_ptr<TDeviceNotifyRegistration>(TMessageTarget&)> RegisterDeviceNotification;
   // Delay before the first search; none: no starter thread (the caller posts WM_FIND_MODEM).
   std::optional<uint32_t> StarterDelay = 500;
+  // The dial-up service of the connection panel; it must outlive the window. None: a phone book
+  // without entries.
+  TDialupService* DialupService = nullptr;
+  // The ping's echo sender, one per ping; empty: ICMP sockets.
+  std::function<std::unique_ptr<TIcmpEcho>()> EchoFactory;
 };
 
 // Status texts of the second status panel.
 inline constexpr char kDeviceNotFound[] = "device not found.";
 inline constexpr char kPortNotAvailable[] = "port not available: COM%d.";
 inline constexpr char kFindModemStatus[] = "Find modem...";
+
+// Texts of the connection panel and the ping tool.
+inline constexpr char kSelectConnectionText[] = "Please select a modems connection.";
+inline constexpr char kPingNeedsConnectionText[] = "Please select modem's connection.";
+inline constexpr char kConnectedAdoptedText[] = "Connected";
+inline constexpr char kDisconnectingText[] = "Disconnecting...";
 
 class TMainFm {
  public:
@@ -72,7 +86,8 @@ class TMainFm {
   void FormActivate();
   // Any key: breaks a link-type probe in progress.
   void FormKeyDown(uint16_t aKey);
-  // Stops the modem (logging off, reader stopped, port closed).
+  // Stops the ping, waits for the dial-up notifier to end, stops the modem (logging off, reader
+  // stopped, port closed).
   void FormClose();
   // Every message posted to the loop's target comes here.
   void WndProc(TWindowMessage& aMessage);
@@ -90,9 +105,20 @@ class TMainFm {
   void ModemTimerTimer();
   void ReportActionExecute();
   void SendReportActionExecute();
+  // Starts the ping, or stops the one running.
   void PingActionExecute();
+  void PingTimeoutTimerTimer();
   // The user closed the report window: it is destroyed, with its view.
   void ReportFormClose();
+
+  // --- the connection panel ---------------------------------------------------------------
+  // Refills cbConnections; with aAdopt also takes over a connection that is already up.
+  void RefreshConnections(bool aAdopt);
+  void cbConnectionsDropDown();
+  // Takes over the entry the user chose.
+  void cbConnectionsCloseUp();
+  // Connects or disconnects.
+  void Button1Click();
 
   // --- the polling cycle's pieces ----------------------------------------------------------
   void ShowSignalIcon();
@@ -128,6 +154,12 @@ class TMainFm {
   const TDrcQuality& DrcQuality() const { return *FDrcQuality; }
   const TCellFaceQuality& CellFaceQuality() const { return *FCellFaceQuality; }
   TReportFm* ReportFm() { return FReportFm.get(); }
+  TXuRAS& XuRAS1() { return *FXuRAS1; }
+  const std::vector<std::string>& ConnectionItems() const { return FConnectionItems; }
+  const std::string& Button1Caption() const { return FButton1Caption; }
+  const std::string& PrevConnectionName() const { return FPrevConnectionName; }
+  bool PingRunning() const { return PingThread != nullptr; }
+  bool PingTimeoutTimerEnabled() const { return PingTimeoutTimer->Enabled(); }
   // The user's decimal separator by default.
   void SetDecimalSeparator(std::string aSeparator) { FDecimalSeparator = std::move(aSeparator); }
 
@@ -153,6 +185,28 @@ class TMainFm {
   void SetBusy(bool aVisible);
   void ShowIcon(int aIndex);
   void ShowError(const std::string& aText);
+
+  // The connection panel (MainConnection.cpp). The dial-up events come on the component's
+  // threads; each is handed whole to the user-interface thread, where these run.
+  void XuRAS1Connect();
+  void XuRAS1Disconnect();
+  void XuRAS1RasDialFunction(uint32_t nMsg, TRASConnState aState, uint32_t aError);
+  void XuRAS1RasError(const std::string& aText);
+  void BindDialupEvents();
+  void SetConnectionItems(const std::vector<std::string>& aItems);
+  int IndexOfConnection(const std::string& aName) const;
+  std::string SelectedConnectionText() const;
+  void SetButton1(const std::string& aCaption);
+  void ShowRefusal(const std::string& aText);
+
+  // The ping tool (MainPing.cpp).
+  void StartPing();
+  void StopPing();
+  void PingDone();
+
+  // Any thread: runs aTask on the user-interface thread, after what was posted before it, unless
+  // the window has gone by then.
+  void PostToWindow(std::function<void()> aTask);
 
   void SetupCharts();
   // One pass over the window's events, and the waiting loop built on it.
@@ -211,10 +265,28 @@ class TMainFm {
   std::unique_ptr<TUiTimer> InitTimer;
   std::unique_ptr<TUiTimer> FModemTimer;
 
+  // The connection panel: what cbConnections lists and Button1 reads.
+  std::unique_ptr<TDialupService> FOwnDialupService;  // when none was given
+  std::unique_ptr<TXuRAS> FXuRAS1;
+  std::string FPrevConnectionName;
+  std::vector<std::string> FConnectionItems;
+  std::string FButton1Caption = kConnectCaption;
+
+  // The ping tool. PingThread is set from StartPing until PingDone has run.
+  std::unique_ptr<TPingThread> PingThread;
+  std::unique_ptr<TUiTimer> PingTimeoutTimer;
+
+  // False once the window is being destroyed: tasks still queued then do nothing. Read and
+  // written on the user-interface thread only; other threads only copy the pointer.
+  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+
   std::unique_ptr<TReportFm> FReportFm;
   std::unique_ptr<TReportSender> FReportSender;
   std::unique_ptr<TStarterThread> FStarterThread;  // last: it may post as soon as it exists
 };
+
+// A dial-up service with an empty phone book and no connections.
+std::unique_ptr<TDialupService> CreateEmptyDialupService();
 
 // "COM12    description" -> "COM12"; the text before the first space.
 std::string PortNameOfEntry(const std::string& aEntry);

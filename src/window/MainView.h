@@ -43,6 +43,9 @@ inline constexpr int kNoDeviceIcon = 6;
 inline constexpr char kMainCaption[] = "CDMA signal quality";
 // Every message box of the main window is captioned so, system-modal, with an OK button.
 inline constexpr char kMessageBoxCaption[] = "telvo";
+// Button1's captions; the form starts with the first.
+inline constexpr char kConnectCaption[] = "Connect";
+inline constexpr char kDisconnectCaption[] = "Disconnect";
 
 // Calls come on the user-interface thread only. ShowMessageBox (from TMessageBoxes) and
 // SelectModem are modal: they return when the user has answered, and the loop keeps running
@@ -64,6 +67,21 @@ class TMainView : public TMessageBoxes {
   // A new, empty report window (caption "Report"), not yet shown. The logic keeps it until the
   // user closes it, then destroys it (TMainFm::ReportFormClose).
   virtual std::unique_ptr<TReportView> CreateReportView() = 0;
+
+  // The connection panel. cbConnections is a pick-only list of the dial-up entries: refilling it
+  // leaves nothing selected; index -1 means no selection. The user may change the selection
+  // between calls, so the logic reads it back rather than remembering it.
+  virtual void SetConnectionItems(const std::vector<std::string>& aItems) = 0;
+  virtual void SelectConnection(int aIndex) = 0;
+  virtual int SelectedConnection() const = 0;
+  // Opens the list for the user to pick from (the window's first activation, when no connection
+  // is up). The logic has just filled it: the view need not report this opening as a drop-down.
+  virtual void DropDownConnections() = 0;
+  virtual void RepaintConnections() = 0;
+  // Button1: "Connect" or "Disconnect".
+  virtual void SetButton1Caption(const std::string& aCaption) = 0;
+  // One line of the ping tool. The window shows none of them; the console prints them.
+  virtual void ShowPingReply(const std::string& aLine) = 0;
 
   // Chart2's width in pixels, read once at creation: the line histories hold half as many points.
   virtual int Chart2Width() const = 0;

@@ -37,7 +37,7 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
 TEST(CommandLine, UsageNamesTheCommands) {
   const std::string usage = UsageText("cdma-monitor");
   for (const char* word : {"--console", "--demo", "--port DEVICE", "--report-url URL", "report", "send", "ping",
-                           "connect", "disconnect", "quit"})
+                           "entries", "select NAME", "connect", "disconnect", "quit"})
     EXPECT_NE(usage.find(word), std::string::npos) << word;
   EXPECT_EQ(VersionText().rfind("cdma-monitor ", 0), 0u);
 }

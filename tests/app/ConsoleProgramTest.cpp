@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ConsoleProgramSupport.h"
+#include "dialup/PingThread_Unit.h"
 #include "sim/SimulatedModem.h"
 
 using namespace std::chrono_literals;
@@ -104,6 +105,58 @@ TEST(ConsoleProgram, TwoModemsAskOnStandardInputAndTheEndOfInputOnlyEndsTheComma
   const auto deadline = std::chrono::steady_clock::now() + kLong;
   while (second.LoggingOn() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
   EXPECT_FALSE(second.LoggingOn());
+}
+
+TEST(ConsoleProgram, TheDemoConnectionIsListedChosenDialledPingedAndHungUp) {
+  TProgram program({"--console", "--demo"});
+  const auto isPanelLine = [](const std::string& l) {
+    return StartsWith(l, "dialup: ") || StartsWith(l, "button: ") || StartsWith(l, "entr") || StartsWith(l, "selected: ") ||
+           StartsWith(l, "select: ") || StartsWith(l, "message: ");
+  };
+  const auto nextPanelLine = [&] { return program.ReadUntil(isPanelLine).value_or("<no more output>"); };
+  // Nothing is up at the start: the list drops down for the user to choose from.
+  ASSERT_TRUE(program.ReadUntil([](const std::string& l) { return l == "entries: 1"; }));
+  EXPECT_EQ(nextPanelLine(), "entry: Demo modem connection");
+
+  program.Write("select Office VPN");
+  EXPECT_EQ(nextPanelLine(), "select: no entry named \"Office VPN\" (entries lists them)");
+  program.Write("select Demo modem connection");
+  program.Write("entries");
+  std::vector<std::string> list;
+  while (list.size() < 3) list.push_back(nextPanelLine());
+  EXPECT_EQ(list, (std::vector<std::string>{"entries: 1", "entry: Demo modem connection", "selected: Demo modem connection"}));
+
+  // The dial's steps, then the caption, then the connected step.
+  program.Write("connect");
+  std::vector<std::string> dial;
+  while (dial.empty() || dial.back() != "dialup: Connected.") {
+    const auto line = program.ReadUntil(isPanelLine);
+    ASSERT_TRUE(line) << "no more output";
+    dial.push_back(*line);
+  }
+  ASSERT_GE(dial.size(), 3u);
+  EXPECT_EQ(dial.front(), "dialup: Opening port...");
+  EXPECT_EQ(dial[dial.size() - 2], "button: Disconnect");
+  for (const std::string& line : dial) EXPECT_FALSE(StartsWith(line, "message: ")) << line;
+
+  // Pings go to the link's far end, the loopback address of the demo.
+  program.Write("ping");
+  const auto ping = program.ReadUntil([](const std::string& l) { return StartsWith(l, "ping: "); });
+  ASSERT_TRUE(ping);
+  TIcmpSocketEcho probe;
+  if (probe.Open() == 0)
+    EXPECT_TRUE(std::regex_match(*ping, std::regex(R"(ping: Reply from 127\.0\.0\.1: bytes=32 time=(<1|[0-9]+)ms TTL=[0-9]+)")))
+        << *ping;
+  else
+    EXPECT_TRUE(StartsWith(*ping, "ping: *** Eror:")) << *ping;
+  program.Write("ping");  // stops it
+
+  program.Write("disconnect");
+  std::vector<std::string> hangUp;
+  while (hangUp.size() < 3) hangUp.push_back(nextPanelLine());
+  EXPECT_EQ(hangUp, (std::vector<std::string>{"dialup: Disconnecting...", "button: Connect", "dialup: "}));
+  program.Write("quit");
+  EXPECT_EQ(program.Wait(), 0);
 }
 
 TEST(ConsoleProgram, HelpVersionAndBadArguments) {

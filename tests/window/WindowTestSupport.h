@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -50,7 +51,11 @@ class TRecordingView final : public TMainView {
     for (size_t i = 0; i < Labels.size(); ++i) Labels[i] = kMainLabelInitialTexts[i];
   }
 
-  void SetLabelText(TMainLabel aLabel, const std::string& aText) override { Labels[static_cast<size_t>(aLabel)] = aText; }
+  void SetLabelText(TMainLabel aLabel, const std::string& aText) override {
+    Note();
+    Labels[static_cast<size_t>(aLabel)] = aText;
+    if (aLabel == TMainLabel::Label1) Panel.push_back("dialup: " + aText);
+  }
   void ShowSignalIcon(int aIndex) override { Icon = aIndex; }
   void SetStatusText(const std::string& aText) override { Statuses.push_back(aText); }
   void SetBusyVisible(bool aVisible) override {
@@ -58,7 +63,9 @@ class TRecordingView final : public TMainView {
     if (OnBusy) OnBusy(aVisible);
   }
   void ShowMessageBox(const std::string& aCaption, const std::string& aText, TMessageBoxKind aKind) override {
+    Note();
     Boxes.push_back({aCaption, aText, aKind});
+    Panel.push_back("box: " + aText);
   }
   std::optional<size_t> SelectModem(const std::vector<std::string>& aLines) override {
     Questions.push_back(aLines);
@@ -74,6 +81,43 @@ class TRecordingView final : public TMainView {
   void ChartsChanged(const TSignalChartData& aData) override {
     ++Repaints;
     Charts = aData;
+  }
+
+  void SetConnectionItems(const std::vector<std::string>& aItems) override {
+    Note();
+    Items = aItems;
+    Selected = -1;
+  }
+  void SelectConnection(int aIndex) override {
+    Note();
+    Selected = aIndex;
+  }
+  int SelectedConnection() const override { return Selected; }
+  void DropDownConnections() override {
+    Note();
+    ++DropDowns;
+  }
+  void RepaintConnections() override {
+    Note();
+    ++ComboRepaints;
+  }
+  void SetButton1Caption(const std::string& aCaption) override {
+    Note();
+    Button1 = aCaption;
+    Panel.push_back("button: " + aCaption);
+  }
+  void ShowPingReply(const std::string& aLine) override {
+    Note();
+    PingLines.push_back(aLine);
+  }
+  // Picks an entry by name as the user would in the list; false when it is not listed.
+  bool Pick(const std::string& aName) {
+    for (size_t i = 0; i < Items.size(); ++i)
+      if (Items[i] == aName) {
+        Selected = static_cast<int>(i);
+        return true;
+      }
+    return false;
   }
 
   const std::string& Label(TMainLabel aLabel) const { return Labels[static_cast<size_t>(aLabel)]; }
@@ -92,6 +136,25 @@ class TRecordingView final : public TMainView {
   int ReportViewsMade = 0;
   bool ReportAlive = false;
   TRecordingReportView* Report = nullptr;  // valid while ReportAlive
+
+  // The connection panel.
+  std::vector<std::string> Items;
+  int Selected = -1;
+  int DropDowns = 0;
+  int ComboRepaints = 0;
+  std::string Button1 = kConnectCaption;
+  std::vector<std::string> PingLines;
+  // Label1, Button1 and the message boxes in the order they were shown: "dialup: TEXT",
+  // "button: CAPTION", "box: TEXT".
+  std::vector<std::string> Panel;
+  // Calls that came on another thread than the one that made the view.
+  int OffThreadCalls = 0;
+
+ private:
+  void Note() {
+    if (std::this_thread::get_id() != FUiThread) ++OffThreadCalls;
+  }
+  const std::thread::id FUiThread = std::this_thread::get_id();
 };
 
 // A pseudo-terminal whose slave is the port; the master stays open so that the port is usable.

@@ -2,6 +2,7 @@
 // value row, the two charts, the signal and speed band and the status bar.
 #include "gui/MainWindow.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -20,6 +21,8 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <utility>
 
 #include "gui/AuricStyle.h"
 #include "gui/ModemSelectDialog.h"
@@ -53,6 +56,42 @@ class TLegendSquare final : public QWidget {
 
  private:
   QColor FColor;
+};
+
+// cbConnections: a pick-only list that tells when it opens and when it closes again.
+class TConnectionsCombo final : public QComboBox {
+ public:
+  TConnectionsCombo(QWidget* aParent, const TMainWindowEvents& aEvents) : QComboBox(aParent), FEvents(aEvents) {}
+
+  void showPopup() override {
+    if (!FQuietDropDown && FEvents.OnConnectionsDropDown) FEvents.OnConnectionsDropDown();
+    QComboBox::showPopup();
+    FDropped = view()->isVisible();
+  }
+  // Opens the list for the logic, which has just filled it: no second refill.
+  void DropDownQuietly() {
+    FQuietDropDown = true;
+    showPopup();
+    FQuietDropDown = false;
+  }
+  void hidePopup() override {
+    QComboBox::hidePopup();
+    // Qt may hide an already hidden list (a focus change); only a real close-up counts.
+    if (!std::exchange(FDropped, false)) return;
+    // Qt hides the list before it makes a clicked item current: the close-up is reported once
+    // the pick has been made.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (FEvents.OnConnectionsCloseUp) FEvents.OnConnectionsCloseUp();
+        },
+        Qt::QueuedConnection);
+  }
+
+ private:
+  const TMainWindowEvents& FEvents;
+  bool FDropped = false;
+  bool FQuietDropDown = false;
 };
 
 QLabel* MakeLabel(QWidget* aParent, const char* aName, const QString& aText, const QFont& aFont) {
@@ -165,7 +204,7 @@ QWidget* TMainWindow::BuildTopBand() {
   FToolButtons[2]->setMenu(FReportMenu);
   FToolButtons[2]->setPopupMode(QToolButton::MenuButtonPopup);
 
-  FConnections = new QComboBox(panel);
+  FConnections = new TConnectionsCombo(panel, FEvents);
   FConnections->setObjectName(QStringLiteral("cbConnections"));
   FConnections->setEditable(false);
   FConnections->setGeometry(176, 3, 145, 21);
@@ -173,6 +212,9 @@ QWidget* TMainWindow::BuildTopBand() {
   FConnect = new QPushButton(QStringLiteral("Connect"), panel);
   FConnect->setObjectName(QStringLiteral("Button1"));
   FConnect->setGeometry(327, 3, 75, 21);
+  connect(FConnect, &QPushButton::clicked, this, [this] {
+    if (FEvents.OnButton1Click) FEvents.OnButton1Click();
+  });
 
   QLabel* label1 = MakeLabel(panel, "Label1", QString::fromUtf8(kMainLabelInitialTexts[0]), WindowFont(11));
   label1->setGeometry(176, 30, 145, 14);
@@ -351,6 +393,25 @@ void TMainWindow::ShowMessageBox(const std::string& aCaption, const std::string&
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
 }
+
+void TMainWindow::SetConnectionItems(const std::vector<std::string>& aItems) {
+  const QSignalBlocker quiet(FConnections);
+  FConnections->clear();
+  for (const std::string& item : aItems) FConnections->addItem(QString::fromStdString(item));
+  FConnections->setCurrentIndex(-1);
+}
+
+void TMainWindow::SelectConnection(int aIndex) {
+  FConnections->setCurrentIndex(aIndex >= 0 && aIndex < FConnections->count() ? aIndex : -1);
+}
+
+int TMainWindow::SelectedConnection() const { return FConnections->currentIndex(); }
+
+void TMainWindow::DropDownConnections() { static_cast<TConnectionsCombo*>(FConnections)->DropDownQuietly(); }
+
+void TMainWindow::RepaintConnections() { FConnections->repaint(); }
+
+void TMainWindow::SetButton1Caption(const std::string& aCaption) { FConnect->setText(QString::fromStdString(aCaption)); }
 
 // --- window events ----------------------------------------------------------------------------
 

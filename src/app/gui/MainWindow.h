@@ -31,6 +31,9 @@ struct TMainWindowEvents {
   std::function<void()> OnReport;               // ReportAction
   std::function<void()> OnSendReport;           // SendReportAction
   std::function<void()> OnReportClosed;         // the user closed the report window
+  std::function<void()> OnConnectionsDropDown;  // cbConnectionsDropDown: the list is about to open
+  std::function<void()> OnConnectionsCloseUp;   // cbConnectionsCloseUp: the list has closed
+  std::function<void()> OnButton1Click;         // Button1Click
 };
 
 class TMainWindow final : public QMainWindow, public TMainView {
@@ -51,6 +54,15 @@ class TMainWindow final : public QMainWindow, public TMainView {
   int Chart2Width() const override;
   void ChartsChanged(const TSignalChartData& aData) override;
   void ShowMessageBox(const std::string& aCaption, const std::string& aText, TMessageBoxKind aKind) override;
+  void SetConnectionItems(const std::vector<std::string>& aItems) override;
+  void SelectConnection(int aIndex) override;
+  int SelectedConnection() const override;
+  // The logic has just filled the list: opening it here reports no drop-down back.
+  void DropDownConnections() override;
+  void RepaintConnections() override;
+  void SetButton1Caption(const std::string& aCaption) override;
+  // The window shows no ping line.
+  void ShowPingReply(const std::string&) override {}
 
   // The widgets, for the program and for tests.
   QLabel* Label(TMainLabel aLabel) const { return FLabels[static_cast<size_t>(aLabel)]; }

@@ -24,6 +24,9 @@ TMonitorWindow::TMonitorWindow(TMainFmOptions aOptions)
       .OnReport = [&logic] { logic.ReportActionExecute(); },
       .OnSendReport = [&logic] { logic.SendReportActionExecute(); },
       .OnReportClosed = [&logic] { logic.ReportFormClose(); },
+      .OnConnectionsDropDown = [&logic] { logic.cbConnectionsDropDown(); },
+      .OnConnectionsCloseUp = [&logic] { logic.cbConnectionsCloseUp(); },
+      .OnButton1Click = [&logic] { logic.Button1Click(); },
   });
 }
 
