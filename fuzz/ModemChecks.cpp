@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -212,56 +213,90 @@ __attribute__((no_sanitize("coverage"))) TFrameCount CountFrames(TByteView aStre
   return count;
 }
 
-void DriveModem(TByteView aStream, uint64_t aControl) {
-  TChooser choose(aControl);
-  TCountingTarget window;
-  TModem modem(&window, 0, br4800, evChar, dbEightBits, stbOneStopBits, false, fcNone, prNoParity);
-  // The start-up probe counts packets with InitState on; afterwards the window sets the type.
-  const bool probing = aControl & 1;
-  modem.SetInitState(probing);
-  modem.SetEvdoType(static_cast<TEvdoType>((aControl >> 1) % 6));
+namespace {
 
-  size_t at = 0;
-  while (at < aStream.size()) {
-    const size_t n = NextReadSize(choose, aStream.size() - at);
-    modem.ProcessReceivedBytes(aStream.substr(at, n));
-    at += n;
-    // The polling tick runs between reads: read-outs, then the DRC compose or clear.
-    switch (choose.Below(8)) {
+// A session without a port, in the start-up state the control word asks for.
+class TSession {
+ public:
+  explicit TSession(uint64_t aControl)
+      : Choose(aControl), Probing(aControl & 1), Modem(&Window, 0, br4800, evChar, dbEightBits, stbOneStopBits, false,
+                                                      fcNone, prNoParity) {
+    // The start-up probe counts packets with InitState on; afterwards the window sets the type.
+    Modem.SetInitState(Probing);
+    Modem.SetEvdoType(static_cast<TEvdoType>((aControl >> 1) % 6));
+  }
+
+  // The window's polling tick, now and then between reads: read-outs, the DRC compose or clear.
+  void MaybeTick() {
+    switch (Choose.Below(8)) {
       case 0:
-        ReadLikeTheWindow(modem);
-        modem.ComposeDRC();
+        ReadLikeTheWindow(Modem);
+        Modem.ComposeDRC();
         break;
       case 1:
-        modem.ClearDRC();
+        Modem.ClearDRC();
         break;
       case 2:
-        modem.SetTXPacketsCount(0);
+        Modem.SetTXPacketsCount(0);
         break;
       default:
         break;
     }
   }
-  modem.ProcessReceivedBytes({});  // an empty read changes nothing
 
-  ReadLikeTheWindow(modem);
-  CheckRecords(modem);
-  CheckIdentity(modem);
-  modem.ComposeDRC();
-  modem.ComposeDRC();
-  ReadLikeTheWindow(modem);
-  modem.ClearDRC();
-  ReadLikeTheWindow(modem);
+  // Every frame that was completed reached the dispatcher once, or was counted as bad.
+  void CheckAfterwards(uint64_t aDispatched, uint64_t aBad) {
+    ReadLikeTheWindow(Modem);
+    CheckRecords(Modem);
+    CheckIdentity(Modem);
+    Modem.ComposeDRC();
+    Modem.ComposeDRC();
+    ReadLikeTheWindow(Modem);
+    Modem.ClearDRC();
+    ReadLikeTheWindow(Modem);
 
-  // Every frame the stream completed reached the dispatcher once, or was counted as bad.
+    FUZZ_CHECK(static_cast<uint64_t>(Modem.CommonPacketsCount()) == aDispatched);
+    FUZZ_CHECK(Modem.BadFramesCount() == aBad);
+    FUZZ_CHECK(Modem.RXPacketsCount() <= aDispatched);
+    FUZZ_CHECK(Modem.PacketsCount() >= 0 && static_cast<uint64_t>(Modem.PacketsCount()) <= aDispatched);
+    if (!Probing) FUZZ_CHECK(Modem.PacketsCount() == 0);
+    FUZZ_CHECK(Window.Posted <= aDispatched);
+    FUZZ_CHECK(!Modem.Parsing());
+  }
+
+  TChooser Choose;
+  const bool Probing;
+  TCountingTarget Window;
+  TModem Modem;
+};
+
+}  // namespace
+
+void DriveModem(TByteView aStream, uint64_t aControl) {
+  TSession session(aControl);
+  for (size_t at = 0; at < aStream.size();) {
+    const size_t n = NextReadSize(session.Choose, aStream.size() - at);
+    session.Modem.ProcessReceivedBytes(aStream.substr(at, n));
+    at += n;
+    session.MaybeTick();
+  }
+  session.Modem.ProcessReceivedBytes({});  // an empty read changes nothing
   const TFrameCount expected = CountFrames(aStream);
-  FUZZ_CHECK(static_cast<uint64_t>(modem.CommonPacketsCount()) == expected.Dispatched);
-  FUZZ_CHECK(modem.BadFramesCount() == expected.Bad);
-  FUZZ_CHECK(modem.RXPacketsCount() <= expected.Dispatched);
-  FUZZ_CHECK(modem.PacketsCount() >= 0 && static_cast<uint64_t>(modem.PacketsCount()) <= expected.Dispatched);
-  if (!probing) FUZZ_CHECK(modem.PacketsCount() == 0);
-  FUZZ_CHECK(window.Posted <= expected.Dispatched);
-  FUZZ_CHECK(!modem.Parsing());
+  session.CheckAfterwards(expected.Dispatched, expected.Bad);
+}
+
+void DriveModemWithFrames(const std::vector<TByteString>& aFrames, uint64_t aControl) {
+  TSession session(aControl);
+  uint64_t dispatched = 0;
+  for (const TByteString& frame : aFrames) {
+    // A block of the frame's own size, so that any read past its end is caught.
+    const std::unique_ptr<char[]> exact(new char[frame.size()]);
+    std::copy(frame.begin(), frame.end(), exact.get());
+    session.Modem.ParseFrame(TByteView(exact.get(), frame.size()));
+    dispatched += frame.empty() ? 0 : 1;
+    session.MaybeTick();
+  }
+  session.CheckAfterwards(dispatched, 0);
 }
 
 void CheckSplitting(TByteView aStream, uint64_t aControl) {

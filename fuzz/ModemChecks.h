@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "common/ByteString.h"
 
@@ -27,5 +28,7 @@ void CheckSplitting(TByteView aStream, uint64_t aControl);
 // aStream in reads of sizes chosen by the control word, calls the window's read-outs and the DRC
 // tick between reads, and checks every invariant at the end.
 void DriveModem(TByteView aStream, uint64_t aControl);
+// The same with frames handed to the dispatcher one by one, as the parser tests do.
+void DriveModemWithFrames(const std::vector<TByteString>& aFrames, uint64_t aControl);
 
 }  // namespace fuzz
