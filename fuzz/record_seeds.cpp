@@ -28,7 +28,7 @@ namespace {
 constexpr size_t kStreamSeedBytes = 8192;
 constexpr size_t kStreamSeedsPerScenario = 2;
 constexpr size_t kCodecSeedBytes = 2048;
-constexpr size_t kMixFrames = 40;
+constexpr size_t kMixFrames = 24;
 
 struct TScenario {
   const char* Name;
@@ -187,6 +187,9 @@ void WriteCodecAndCommandSeeds(const fs::path& aCorpus) {
     if (name != "loggingoff") startup += frame;
   }
   WriteSeed(aCorpus / "sim_commands", "startup", startup + Control(0x0005000000000000ull));
+  // The head of the input doubles as the modem's identity digits on its command line.
+  WriteSeed(aCorpus / "sim_commands", "identity-digits", TByteString("5551234\x7E", 8) + Control(4));
+  WriteSeed(aCorpus / "sim_commands", "lac-digits", TByteString("012\x7E", 4) + Control(5));
   // A damaged request among good ones, and a stray flag.
   TByteString damaged = ComposeCommand(kStatusRequestCommand);
   damaged[0] = '\x0D';

@@ -1,12 +1,18 @@
 // Fuzz target: the bytes the monitor writes to the simulated modem, through its command
 // de-framer and its command replies. The same bytes in one write and in many give the same
 // commands; every command comes back whole when framed again; every reply is what the command
-// asks for.
+// asks for. The input's head also serves as the identity digits of the modem's command line,
+// checked against the monitor's own decoders.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "protocol/Modem_Unit.h"
 #include "sim/SimCommands.h"
 #include "sim/SimWire.h"
 
@@ -51,6 +57,35 @@ void CheckReply(TByteView aCommand, const sim::TCommandOutcome& aOutcome, uint16
   }
 }
 
+bool AllDigits(std::string_view aText) {
+  return std::all_of(aText.begin(), aText.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The identity the simulated modem is given on its command line goes through its encoders and
+// comes back unchanged through the monitor's decoders, or is refused.
+void CheckIdentityText(TByteView aText) {
+  const std::string min(aText.substr(0, 7));
+  try {
+    const uint32_t value = sim::EncodeMin1(min);
+    FUZZ_CHECK(min.size() == 7 && AllDigits(min));
+    FUZZ_CHECK(value < (1u << 24) && DecodeMin1(value) == min);
+  } catch (const std::invalid_argument&) {
+    FUZZ_CHECK(min.size() != 7 || !AllDigits(min));
+  }
+  const std::string lac(aText.substr(0, 3));
+  uint16_t word = 0;
+  try {
+    word = sim::EncodeLacWord(lac);
+    FUZZ_CHECK(lac.size() == 3 && AllDigits(lac));
+  } catch (const std::invalid_argument&) {
+    FUZZ_CHECK(lac.size() != 3 || !AllDigits(lac));
+    return;
+  }
+  TModem modem(nullptr, 0, br4800, evChar, dbEightBits, stbOneStopBits, false, fcNone, prNoParity);
+  modem.ParseFrame(Bytes({0x26, 0x21, 0x00, 0x00, static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8)}));
+  FUZZ_CHECK(modem.modemLAC() == lac);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
@@ -87,5 +122,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
     }
     CheckReply(command, sim::HandleCommand(command, identity, modeWord), modeWord);
   }
+  CheckIdentityText(input.Data);
   return 0;
 }
