@@ -8,6 +8,7 @@ packages=(
   libcurl4-openssl-dev php-cli
   qt6-base-dev python3-dbusmock dbus-daemon
   fonts-dejavu-core fonts-dejavu-extra
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()

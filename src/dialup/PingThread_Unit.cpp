@@ -33,6 +33,26 @@ uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]
 
 }  // namespace
 
+std::optional<TEchoReplyInfo> ParseEchoReply(const uint8_t* aPacket, size_t aSize, bool aRaw, uint16_t aSequence,
+                                             uint16_t aIdent) {
+  const uint8_t* icmp = aPacket;
+  size_t icmpSize = aSize;
+  TEchoReplyInfo info;
+  if (aRaw) {
+    if (icmpSize < 20) return std::nullopt;
+    const size_t headerSize = static_cast<size_t>(aPacket[0] & 0x0F) * 4;
+    if (headerSize < 20 || icmpSize < headerSize) return std::nullopt;
+    info.Ttl = aPacket[8];
+    icmp += headerSize;
+    icmpSize -= headerSize;
+  }
+  if (icmpSize < 8) return std::nullopt;
+  if (icmp[0] != ICMP_ECHOREPLY || Get16(icmp + 6) != aSequence) return std::nullopt;
+  if (aRaw && Get16(icmp + 4) != aIdent) return std::nullopt;
+  info.DataSize = static_cast<uint16_t>(icmpSize - 8);
+  return info;
+}
+
 // --- echo over sockets ------------------------------------------------------------------------
 
 TIcmpSocketEcho::~TIcmpSocketEcho() {
@@ -118,20 +138,10 @@ TEchoReply TIcmpSocketEcho::SendEcho(uint32_t aAddress, const void* aData, uint1
       return reply;
     }
     const auto received = std::chrono::steady_clock::now();
-    const uint8_t* icmp = buffer;
-    size_t icmpSize = static_cast<size_t>(n);
-    int ttl = -1;
-    if (FRaw) {
-      if (icmpSize < 20) continue;
-      const size_t headerSize = static_cast<size_t>(buffer[0] & 0x0F) * 4;
-      if (headerSize < 20 || icmpSize < headerSize) continue;
-      ttl = buffer[8];
-      icmp += headerSize;
-      icmpSize -= headerSize;
-    }
-    if (icmpSize < 8 || from.sin_addr.s_addr != aAddress) continue;
-    if (icmp[0] != ICMP_ECHOREPLY || Get16(icmp + 6) != sequence) continue;
-    if (FRaw && Get16(icmp + 4) != FIdent) continue;
+    if (from.sin_addr.s_addr != aAddress) continue;
+    const std::optional<TEchoReplyInfo> info = ParseEchoReply(buffer, static_cast<size_t>(n), FRaw, sequence, FIdent);
+    if (!info) continue;
+    int ttl = info->Ttl;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
       if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
         std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
@@ -140,7 +150,7 @@ TEchoReply TIcmpSocketEcho::SendEcho(uint32_t aAddress, const void* aData, uint1
     reply.Ok = true;
     reply.RoundTripTime =
         static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(received - start).count());
-    reply.DataSize = static_cast<uint16_t>(icmpSize - 8);
+    reply.DataSize = info->DataSize;
     reply.Ttl = static_cast<uint8_t>(ttl < 0 ? 0 : ttl);
     return reply;
   }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -22,6 +23,16 @@ struct TEchoReply {
   uint8_t Ttl = 0;
   int Error = 0;
 };
+
+// What a packet read from the echo socket says about our request: its echoed data size and,
+// when the packet begins with the IP header (a raw socket), the TTL of that header (-1 without
+// one). None when it is not the reply to the request with aSequence (and, raw, aIdent).
+struct TEchoReplyInfo {
+  uint16_t DataSize = 0;
+  int Ttl = -1;
+};
+std::optional<TEchoReplyInfo> ParseEchoReply(const uint8_t* aPacket, size_t aSize, bool aRaw, uint16_t aSequence,
+                                             uint16_t aIdent);
 
 // Sends echo requests; the ping thread owns one for its whole run.
 class TIcmpEcho {

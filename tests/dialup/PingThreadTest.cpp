@@ -3,9 +3,13 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <deque>
+#include <memory>
+#include <optional>
 #include <regex>
+#include <vector>
 
 #include "common/Events.h"
 #include "common/SystemError.h"
@@ -115,4 +119,56 @@ TEST(PingThreadTest, StopRightAfterTheStartIsNotLost) {
   ping.Stop();
   ASSERT_TRUE(done.WaitFor(30s));
   EXPECT_EQ(window.Size(), 1u) << "one echo, then the stop is seen";
+}
+
+TEST(PingThreadTest, OnlyTheReplyToOurEchoIsTaken) {
+  // An ICMP message: type, code, checksum, identifier, sequence, then aData bytes.
+  auto icmp = [](uint8_t aType, uint16_t aIdent, uint16_t aSequence, size_t aData) {
+    std::vector<uint8_t> p = {aType, 0, 0x12, 0x34, static_cast<uint8_t>(aIdent >> 8), static_cast<uint8_t>(aIdent),
+                              static_cast<uint8_t>(aSequence >> 8), static_cast<uint8_t>(aSequence)};
+    p.resize(8 + aData, 0xAA);
+    return p;
+  };
+  // The same behind an IP header of aWords 32-bit words with TTL 57, as a raw socket reads it.
+  auto ip = [](uint8_t aWords, std::vector<uint8_t> aIcmp) {
+    std::vector<uint8_t> p(4u * aWords, 0);
+    p[0] = static_cast<uint8_t>(0x40 | aWords);
+    p[8] = 57;
+    p.insert(p.end(), aIcmp.begin(), aIcmp.end());
+    return p;
+  };
+  struct Case {
+    const char* What;
+    std::vector<uint8_t> Packet;
+    bool Raw;
+    std::optional<uint16_t> DataSize;
+    int Ttl;
+  };
+  const Case cases[] = {
+      {"ping socket reply", icmp(0, 99, 7, 32), false, 32, -1},
+      {"ping socket: the kernel's identifier", icmp(0, 1234, 7, 32), false, 32, -1},
+      {"raw reply", ip(5, icmp(0, 99, 7, 32)), true, 32, 57},
+      {"raw reply with IP options", ip(6, icmp(0, 99, 7, 0)), true, 0, 57},
+      {"another process's echo", ip(5, icmp(0, 1234, 7, 32)), true, std::nullopt, 0},
+      {"an earlier sequence", icmp(0, 99, 6, 32), false, std::nullopt, 0},
+      {"not an echo reply", icmp(3, 99, 7, 28), false, std::nullopt, 0},
+      {"ICMP header cut short", [&] { auto p = icmp(0, 99, 7, 0); p.resize(7); return p; }(), false, std::nullopt, 0},
+      {"IP header cut short", std::vector<uint8_t>(19, 0x45), true, std::nullopt, 0},
+      {"IP header length beyond the packet", [&] { auto p = ip(15, icmp(0, 99, 7, 0)); p.resize(40); return p; }(), true,
+       std::nullopt, 0},
+      {"IP header and nothing after it", ip(15, {}), true, std::nullopt, 0},
+      {"IP header length below the minimum", [&] { auto p = ip(5, icmp(0, 99, 7, 32)); p[0] = 0x44; return p; }(), true,
+       std::nullopt, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    // Each packet in a block of its own size, so that a read past it is caught.
+    const std::unique_ptr<uint8_t[]> exact(new uint8_t[c.Packet.size()]);
+    std::copy(c.Packet.begin(), c.Packet.end(), exact.get());
+    const std::optional<TEchoReplyInfo> info = ParseEchoReply(exact.get(), c.Packet.size(), c.Raw, 7, 99);
+    ASSERT_EQ(info.has_value(), c.DataSize.has_value());
+    if (!info) continue;
+    EXPECT_EQ(info->DataSize, *c.DataSize);
+    EXPECT_EQ(info->Ttl, c.Ttl);
+  }
 }
