@@ -257,30 +257,24 @@ void TUeventListener::Run(TPortNotifier& aNotifier) {
   }
 }
 
-// --- TSysfsRescan ----------------------------------------------------------------------------
+// --- TPeriodicPasses -------------------------------------------------------------------------
 
-TSysfsRescan::TSysfsRescan(std::chrono::milliseconds aInterval, std::function<bool()> aWanted)
-    : FInterval(aInterval), FWanted(std::move(aWanted)) {}
-
-TSysfsRescan::~TSysfsRescan() { Stop(); }
-
-bool TSysfsRescan::Start(TPortNotifier& aNotifier) {
+bool TPeriodicPasses::Start(std::function<bool()> aPass) {
   if (FThread.joinable()) return true;
   {
     std::lock_guard lock(FLock);
     FStop = false;
   }
   try {
-    FThread = std::thread([this, &aNotifier] {
+    FThread = std::thread([this, pass = std::move(aPass)] {
       std::unique_lock lock(FLock);
-      while (!FChanged.wait_for(lock, FInterval, [this] { return FStop; })) {
+      bool due = FFirst == TFirstPass::AtOnce;
+      while (due || !FChanged.wait_for(lock, FInterval, [this] { return FStop; })) {
+        due = false;
         lock.unlock();
-        // While uevents arrive the passes would add nothing; the thread idles, ready to take
-        // over should the listener fail.
-        const bool wanted = !FWanted || FWanted();
-        if (wanted) aNotifier.Rescan();
+        const bool counts = pass();
         lock.lock();
-        if (wanted) {
+        if (counts) {
           ++FPasses;
           FChanged.notify_all();
         }
@@ -292,7 +286,7 @@ bool TSysfsRescan::Start(TPortNotifier& aNotifier) {
   return true;
 }
 
-void TSysfsRescan::Stop() {
+void TPeriodicPasses::Stop() {
   if (!FThread.joinable()) return;
   {
     std::lock_guard lock(FLock);
@@ -302,15 +296,34 @@ void TSysfsRescan::Stop() {
   FThread.join();
 }
 
-uint64_t TSysfsRescan::Passes() const {
+uint64_t TPeriodicPasses::Passes() const {
   std::lock_guard lock(FLock);
   return FPasses;
 }
 
-bool TSysfsRescan::WaitForPasses(uint64_t aCount, std::chrono::milliseconds aTimeout) const {
+bool TPeriodicPasses::WaitForPasses(uint64_t aCount, std::chrono::milliseconds aTimeout) const {
   std::unique_lock lock(FLock);
   return FChanged.wait_for(lock, aTimeout, [&] { return FPasses > aCount; });
 }
+
+// --- TSysfsRescan ----------------------------------------------------------------------------
+
+TSysfsRescan::TSysfsRescan(std::chrono::milliseconds aInterval, std::function<bool()> aWanted)
+    : FWanted(std::move(aWanted)), FPasses(aInterval, TPeriodicPasses::TFirstPass::AfterInterval) {}
+
+TSysfsRescan::~TSysfsRescan() { Stop(); }
+
+bool TSysfsRescan::Start(TPortNotifier& aNotifier) {
+  return FPasses.Start([this, &aNotifier] {
+    // While uevents arrive the passes would add nothing; the thread idles, ready to take over
+    // should the listener fail.
+    const bool wanted = !FWanted || FWanted();
+    if (wanted) aNotifier.Rescan();
+    return wanted;
+  });
+}
+
+void TSysfsRescan::Stop() { FPasses.Stop(); }
 
 // --- TExtraPortEvents ------------------------------------------------------------------------
 
@@ -341,7 +354,7 @@ void TExtraPortEvents::Unplug(const std::string& aDevicePath) {
 // --- TPortPathWatch ---------------------------------------------------------------------------
 
 TPortPathWatch::TPortPathWatch(TPortTable& aTable, std::vector<TWatchedPort> aPorts, std::chrono::milliseconds aInterval)
-    : FTable(aTable), FInterval(aInterval) {
+    : FTable(aTable), FPasses(aInterval, TPeriodicPasses::TFirstPass::AtOnce) {
   for (TWatchedPort& port : aPorts) {
     std::optional<TTarget> target = TargetOf(port.Path);
     TWatched watched{std::move(port), target};
@@ -376,47 +389,13 @@ void TPortPathWatch::Pass(TPortNotifier& aNotifier) {
 }
 
 bool TPortPathWatch::Start(TPortNotifier& aNotifier) {
-  if (FThread.joinable()) return true;
-  {
-    std::lock_guard lock(FLock);
-    FStop = false;
-  }
-  try {
-    FThread = std::thread([this, &aNotifier] {
-      std::unique_lock lock(FLock);
-      do {
-        lock.unlock();
-        Pass(aNotifier);
-        lock.lock();
-        ++FPasses;
-        FChanged.notify_all();
-      } while (!FChanged.wait_for(lock, FInterval, [this] { return FStop; }));
-    });
-  } catch (const std::system_error&) {
-    return false;
-  }
-  return true;
+  return FPasses.Start([this, &aNotifier] {
+    Pass(aNotifier);
+    return true;
+  });
 }
 
-void TPortPathWatch::Stop() {
-  if (!FThread.joinable()) return;
-  {
-    std::lock_guard lock(FLock);
-    FStop = true;
-  }
-  FChanged.notify_all();
-  FThread.join();
-}
-
-uint64_t TPortPathWatch::Passes() const {
-  std::lock_guard lock(FLock);
-  return FPasses;
-}
-
-bool TPortPathWatch::WaitForPasses(uint64_t aCount, std::chrono::milliseconds aTimeout) const {
-  std::unique_lock lock(FLock);
-  return FChanged.wait_for(lock, aTimeout, [&] { return FPasses > aCount; });
-}
+void TPortPathWatch::Stop() { FPasses.Stop(); }
 
 // --- TDeviceNotifications --------------------------------------------------------------------
 

@@ -117,6 +117,35 @@ class TUeventListener final : public TPortEventSource {
   uint64_t FDatagrams = 0;
 };
 
+// A thread that makes a pass at every interval until it is stopped, and counts the passes that
+// did their work (a pass may decline, and is then not counted).
+class TPeriodicPasses {
+ public:
+  enum class TFirstPass { AtOnce, AfterInterval };
+  TPeriodicPasses(std::chrono::milliseconds aInterval, TFirstPass aFirst) : FInterval(aInterval), FFirst(aFirst) {}
+  ~TPeriodicPasses() { Stop(); }
+  TPeriodicPasses(const TPeriodicPasses&) = delete;
+  TPeriodicPasses& operator=(const TPeriodicPasses&) = delete;
+
+  // aPass returns whether it counts. False when the thread cannot be made.
+  bool Start(std::function<bool()> aPass);
+  void Stop();
+
+  bool Running() const { return FThread.joinable(); }
+  uint64_t Passes() const;
+  // Waits until more than aCount passes have been counted.
+  bool WaitForPasses(uint64_t aCount, std::chrono::milliseconds aTimeout) const;
+
+ private:
+  const std::chrono::milliseconds FInterval;
+  const TFirstPass FFirst;
+  std::thread FThread;
+  mutable std::mutex FLock;
+  mutable std::condition_variable FChanged;
+  bool FStop = false;
+  uint64_t FPasses = 0;
+};
+
 // Rescans sysfs at a fixed interval for machines where no uevent reaches the process.
 class TSysfsRescan final : public TPortEventSource {
  public:
@@ -129,19 +158,16 @@ class TSysfsRescan final : public TPortEventSource {
   bool Start(TPortNotifier& aNotifier) override;
   void Stop() override;
 
-  bool Running() const { return FThread.joinable(); }
-  uint64_t Passes() const;
+  bool Running() const { return FPasses.Running(); }
+  uint64_t Passes() const { return FPasses.Passes(); }
   // Waits until more than aCount passes have been made.
-  bool WaitForPasses(uint64_t aCount, std::chrono::milliseconds aTimeout) const;
+  bool WaitForPasses(uint64_t aCount, std::chrono::milliseconds aTimeout) const {
+    return FPasses.WaitForPasses(aCount, aTimeout);
+  }
 
  private:
-  const std::chrono::milliseconds FInterval;
   const std::function<bool()> FWanted;
-  std::thread FThread;
-  mutable std::mutex FLock;
-  mutable std::condition_variable FChanged;
-  bool FStop = false;
-  uint64_t FPasses = 0;
+  TPeriodicPasses FPasses;
 };
 
 // Ports that sysfs does not show (the simulated modem, a test's device) plugged and unplugged by
@@ -186,10 +212,12 @@ class TPortPathWatch final : public TPortEventSource {
   bool Start(TPortNotifier& aNotifier) override;
   void Stop() override;
 
-  bool Running() const { return FThread.joinable(); }
-  uint64_t Passes() const;
+  bool Running() const { return FPasses.Running(); }
+  uint64_t Passes() const { return FPasses.Passes(); }
   // Waits until more than aCount passes have been made.
-  bool WaitForPasses(uint64_t aCount, std::chrono::milliseconds aTimeout) const;
+  bool WaitForPasses(uint64_t aCount, std::chrono::milliseconds aTimeout) const {
+    return FPasses.WaitForPasses(aCount, aTimeout);
+  }
 
  private:
   // What a path leads to: device, inode and device number of the file at its end.
@@ -205,13 +233,8 @@ class TPortPathWatch final : public TPortEventSource {
   void Pass(TPortNotifier& aNotifier);
 
   TPortTable& FTable;
-  const std::chrono::milliseconds FInterval;
   std::vector<TWatched> FPorts;  // touched only by the watch thread once it runs
-  std::thread FThread;
-  mutable std::mutex FLock;
-  mutable std::condition_variable FChanged;
-  bool FStop = false;
-  uint64_t FPasses = 0;
+  TPeriodicPasses FPasses;
 };
 
 struct TPortNotificationOptions {
