@@ -31,13 +31,8 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   std::function<void()> close = [&] { closing = true; };
   loop.CatchSignals([&](int) { close(); });
 
-  std::unique_ptr<TMonitorPlatform> platform;
-  try {
-    platform = std::make_unique<TMonitorPlatform>(aOptions);
-  } catch (const std::exception& e) {
-    std::cerr << "cdma-monitor: the simulated modem did not start: " << e.what() << '\n';
-    return 1;
-  }
+  const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr);
+  if (!platform) return 1;
   TDemoModem* const demo = platform->Demo();
 
   TConsoleView view(std::cout, loop);

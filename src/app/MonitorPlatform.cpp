@@ -25,6 +25,15 @@ class TNotificationRegistration final : public TDeviceNotifyRegistration {
 
 }  // namespace
 
+std::unique_ptr<TMonitorPlatform> TMonitorPlatform::Create(const TMonitorOptions& aOptions, std::ostream& aErrors) {
+  try {
+    return std::make_unique<TMonitorPlatform>(aOptions);
+  } catch (const std::exception& e) {
+    aErrors << "cdma-monitor: the simulated modem did not start: " << e.what() << '\n';
+    return nullptr;
+  }
+}
+
 TMonitorPlatform::TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable) : FTable(aTable) {
   // Neither uevents nor sysfs name a pseudo-terminal or a symlink as given: their paths are watched.
   if (!aOptions.Ports.empty()) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 
 #include "app/CommandLine.h"
 #include "app/DemoModem.h"
@@ -22,6 +23,9 @@ class TMonitorPlatform {
   ~TMonitorPlatform();
   TMonitorPlatform(const TMonitorPlatform&) = delete;
   TMonitorPlatform& operator=(const TMonitorPlatform&) = delete;
+  // The constructor for a program's main: null, with the reason written to aErrors, when the
+  // simulated modem cannot start.
+  static std::unique_ptr<TMonitorPlatform> Create(const TMonitorOptions& aOptions, std::ostream& aErrors);
 
   // The window logic's platform: discovery over sysfs and the extra ports, notifications from
   // the kernel, the sysfs rescan and the demo, and the dial-up service. Must not outlive this

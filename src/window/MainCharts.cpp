@@ -27,20 +27,12 @@ void TMainFm::FeedTxLine(float x) {
   TxLineSeries->Append(point.Value);
 }
 
-void TMainFm::FeedDrcLine1x(float x) {
-  const TChartPoint point = ChartPoint(TChartFeed::DrcLine1x, x);
-  FARQPosition = point.PositionClass;
-  DrcLineSeries->Append(point.Value);
-}
+void TMainFm::FeedDrcLine1x(float x) { FeedDrcLine(TChartFeed::DrcLine1x, x); }
+void TMainFm::FeedDrcLineRevA(float x) { FeedDrcLine(TChartFeed::DrcLineRevA, x); }
+void TMainFm::FeedDrcLineRevB(float x) { FeedDrcLine(TChartFeed::DrcLineRevB, x); }
 
-void TMainFm::FeedDrcLineRevA(float x) {
-  const TChartPoint point = ChartPoint(TChartFeed::DrcLineRevA, x);
-  FARQPosition = point.PositionClass;
-  DrcLineSeries->Append(point.Value);
-}
-
-void TMainFm::FeedDrcLineRevB(float x) {
-  const TChartPoint point = ChartPoint(TChartFeed::DrcLineRevB, x);
+void TMainFm::FeedDrcLine(TChartFeed aFeed, float x) {
+  const TChartPoint point = ChartPoint(aFeed, x);
   FARQPosition = point.PositionClass;
   DrcLineSeries->Append(point.Value);
 }

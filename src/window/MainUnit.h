@@ -129,6 +129,7 @@ class TMainFm {
   void FeedDrcLine1x(float x);
   void FeedDrcLineRevA(float x);
   void FeedDrcLineRevB(float x);
+  void FeedDrcLine(TChartFeed aFeed, float x);
 
   // --- state, for the program and for tests -------------------------------------------------
   TModem& Modem() { return *FModem; }

@@ -72,13 +72,8 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   QApplication::setDesktopFileName(QStringLiteral("cdma-monitor"));
   ApplyAuricStyle(app);
 
-  std::unique_ptr<TMonitorPlatform> platform;
-  try {
-    platform = std::make_unique<TMonitorPlatform>(aOptions);
-  } catch (const std::exception& e) {
-    std::cerr << "cdma-monitor: the simulated modem did not start: " << e.what() << '\n';
-    return 1;
-  }
+  const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr);
+  if (!platform) return 1;
 
   TMonitorWindow monitor(platform->FormOptions());
   if (aOptions.ReportUrl) monitor.Logic().ReportSender().SetReportUrl(*aOptions.ReportUrl);
