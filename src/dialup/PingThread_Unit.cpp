@@ -179,10 +179,11 @@ void TPingThread::Stop() {
   FWake.notify_all();
 }
 
-void TPingThread::PostLine(const std::string& aLine) {
+void TPingThread::PostLine(const std::string& aLine, intptr_t aOutcome) {
   TWindowMessage message;
   message.Msg = WM_PING_REPLY;
   message.WParam = 2 * aLine.size() + 2;
+  message.LParam = aOutcome;
   message.Text = aLine;
   hFormHandle.PostMessage(std::move(message));
 }
@@ -195,7 +196,7 @@ void TPingThread::Execute(std::stop_token aStop) {
   };
   const int openError = FEcho->Open();
   if (openError != 0) {
-    PostLine("*** Eror:" + std::to_string(openError) + " - " + SysErrorMessage(openError));
+    PostLine("*** Eror:" + std::to_string(openError) + " - " + SysErrorMessage(openError), kPingEchoNotSent);
     finish();
     return;
   }
@@ -203,7 +204,7 @@ void TPingThread::Execute(std::stop_token aStop) {
   try {
     requestData.assign(kEchoDataSize, 0);
   } catch (const std::bad_alloc&) {
-    PostLine(kPingAllocFailed);
+    PostLine(kPingAllocFailed, kPingEchoNotSent);
     finish();
     return;
   }
@@ -221,9 +222,10 @@ void TPingThread::Execute(std::stop_token aStop) {
       char line[160];
       std::snprintf(line, sizeof line, "Reply from %s: bytes=%d time=%sms TTL=%d", sIPAddress.c_str(),
                     static_cast<int>(reply.DataSize), time.c_str(), static_cast<int>(reply.Ttl));
-      PostLine(line);
+      PostLine(line, static_cast<intptr_t>(reply.RoundTripTime));
     } else {
-      PostLine("*** ping error: " + std::to_string(reply.Error) + " - " + SysErrorMessage(reply.Error));
+      PostLine("*** ping error: " + std::to_string(reply.Error) + " - " + SysErrorMessage(reply.Error),
+               valid ? kPingEchoLost : kPingEchoNotSent);
     }
     bool broken;
     {

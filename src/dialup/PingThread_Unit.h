@@ -67,8 +67,12 @@ class TIcmpSocketEcho final : public TIcmpEcho {
 // The lines the thread posts.
 inline constexpr char kPingAllocFailed[] = "*** Eror: failed to allocate memory in \"HeapAlloc\" function.";
 
+// LParam of WM_PING_REPLY: a reply's round-trip time in milliseconds, or one of these.
+inline constexpr intptr_t kPingEchoLost = -1;   // an echo sent without a reply
+inline constexpr intptr_t kPingEchoNotSent = -2;  // no echo could be sent at all
+
 // Posts WM_PING_REPLY to aTarget with the line as the message's Text (WParam: the size in bytes
-// of the line as a zero-terminated 16-bit text). The thread starts at construction; the
+// of the line as a zero-terminated 16-bit text; LParam: see above). The thread starts at construction; the
 // destructor stops and joins it. aTermEvent runs on the ping thread once the last line has been
 // posted (the window posts itself a notice from it); Finished is true from then on.
 class TPingThread {
@@ -89,7 +93,7 @@ class TPingThread {
 
  private:
   void Execute(std::stop_token aStop);
-  void PostLine(const std::string& aLine);
+  void PostLine(const std::string& aLine, intptr_t aOutcome);
 
   TMessageTarget& hFormHandle;
   const std::string sIPAddress;

@@ -44,6 +44,11 @@ void TMainFm::PingDone() {
 
 void TMainFm::WMPingReply(TWindowMessage& aMessage) {
   // The window shows no ping line; taking the text releases it.
-  if (aMessage.Text && !aMessage.Text->empty()) FView.ShowPingReply(*aMessage.Text);
+  const std::string line = aMessage.Text.value_or(std::string());
   aMessage.Text.reset();
+  if (!line.empty()) FView.ShowPingReply(line);
+  if (aMessage.LParam >= 0)
+    PublishEvent(TMonitorEventKind::PingReply, line, {}, {}, static_cast<uint32_t>(aMessage.LParam));
+  else if (aMessage.LParam == kPingEchoLost)
+    PublishEvent(TMonitorEventKind::PingLoss, line);
 }

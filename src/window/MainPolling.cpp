@@ -59,6 +59,7 @@ uint32_t LinkKbps(uint32_t aTotalBits) {
 void TMainFm::ModemTimerTimer() {
   if (!FModem || !FModem->DevicePlugged() || !FModem->PortActive()) {
     ShowIcon(kNoDeviceIcon);
+    PublishSample(0, 0, 0, true);
     return;
   }
   if (FModem->Parsing()) return;
@@ -72,6 +73,7 @@ void TMainFm::ModemTimerTimer() {
   float rx = FModem->RXValue();
 
   // Does reverse-link data still arrive?
+  bool noData = false;
   uintptr_t count = FModem->TXPacketsCount();
   if (count > kTxPacketsLimit) {
     FModem->SetTXPacketsCount(0);
@@ -83,6 +85,7 @@ void TMainFm::ModemTimerTimer() {
     if (count < kLeastTxPackets) {
       tx = kNoTxPower;
       rx = kNoRxPower;
+      noData = true;
       FModem->ClearDRC();
     } else {
       nTXZeroes = 0;
@@ -93,11 +96,15 @@ void TMainFm::ModemTimerTimer() {
     if (nTXZeroes == kStaleCycles) {
       tx = kNoTxPower;
       rx = kNoRxPower;
+      noData = true;
       FModem->ClearDRC();
       FModem->SetTXPacketsCount(0);
       nTXPackets = 0;
     }
   }
+
+  // Before the first reverse-link packet the figures are the records' zeroes, not measurements.
+  if (count == 0) noData = true;
 
   SetLabel(TMainLabel::Label2, FModem->GetEvdoType());
   SetLabel(TMainLabel::Label7, FormatFloat("     TX: %6.1f", tx, FDecimalSeparator));
@@ -147,6 +154,7 @@ void TMainFm::ModemTimerTimer() {
     if (FReportFm) ReportActionExecute();
   }
   FView.ChartsChanged(ChartData());
+  PublishSample(rx, tx, drc, noData);
 }
 
 void TMainFm::ShowSignalIcon() {
@@ -185,6 +193,8 @@ void TMainFm::ShowLinkSpeeds() {
     case evtEv1X:
       return;
   }
+  FUpKbps = up;
+  FDownKbps = down;
   SetLabel(TMainLabel::Label3, FormatRate(up));
   SetLabel(TMainLabel::Label4, FormatRate(down));
 }

@@ -219,6 +219,7 @@ void TMainFm::StartModem() {
   FModem->SendCommand(FModem->EvdoType() == evtEv1X ? kLogMask1xCommand : kLogMaskCommand);
   FModemTimer->SetEnabled(true);
   FModem->GetESNandMIN();
+  PublishEvent(TMonitorEventKind::ModemFound, FModemDescription);
 }
 
 bool TMainFm::ProbeStage(std::string_view aCommand, intptr_t aThreshold, bool aKeyBreaks) {
@@ -296,7 +297,14 @@ void TMainFm::WMDeviceChange(uintptr_t aEventCode, intptr_t aDeviceType, const s
       if (aDeviceType != kDeviceTypePort) break;
       const std::optional<uint16_t> number = PortNumberOfName(aPortName);
       if (!number || *number != FModem->ComPortNumber()) break;
+      const bool wasRunning = FModemTimer->Enabled();
       StopModem();
+      if (wasRunning) {
+        FLastSample = TCycleSample{};
+        FLastSample.Time = WallNow();
+        FLastSample.Icon = kNoDeviceIcon;
+        PublishEvent(TMonitorEventKind::ModemLost, aPortName);
+      }
       SelectPort(0);
       FModem->SetDevicePlugged(false);
       break;

@@ -2,6 +2,7 @@
 #include "window/MainUnit.h"
 
 #include <charconv>
+#include <utility>
 
 #include "common/WindowMessages.h"
 #include "window/DisplayFormat.h"
@@ -147,7 +148,12 @@ void TMainFm::WndProc(TWindowMessage& aMessage) {
 
 
 void TMainFm::WMModemSector() {
-  FCellFaceQuality->AddValue(std::to_string(FModem->CellNumber()) + "-" + std::to_string(FModem->FaceNumber()));
+  const int cell = FModem->CellNumber(), sector = FModem->FaceNumber(), pn = FModem->PnNumber();
+  FCellFaceQuality->AddValue(std::to_string(cell) + "-" + std::to_string(sector));
+  std::string serving = std::to_string(cell) + "-" + std::to_string(sector) + "/" + std::to_string(pn);
+  if (serving == FServingSector) return;
+  std::string previous = std::exchange(FServingSector, serving);
+  PublishEvent(TMonitorEventKind::SectorChanged, {}, std::move(previous), std::move(serving));
 }
 
 void TMainFm::FindModemTimerTimer() {
@@ -159,7 +165,10 @@ void TMainFm::InitTimerTimer() { ++FTickCount; }
 // --- the view -----------------------------------------------------------------------------
 
 void TMainFm::SetLabel(TMainLabel aLabel, const std::string& aText) {
-  FLabels[static_cast<size_t>(aLabel)] = aText;
+  std::string& shown = FLabels[static_cast<size_t>(aLabel)];
+  if (aLabel == TMainLabel::Label1 && shown != aText && !aText.empty())
+    PublishEvent(TMonitorEventKind::DialupState, aText);
+  shown = aText;
   FView.SetLabelText(aLabel, aText);
 }
 

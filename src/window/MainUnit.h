@@ -26,6 +26,7 @@
 #include "stats/Quality.h"
 #include "stats/ReportSender.h"
 #include "stats/ReportUnit.h"
+#include "window/CycleSample.h"
 #include "window/MainView.h"
 #include "window/SignalCharts.h"
 #include "window/StarterThread_Unit.h"
@@ -58,6 +59,8 @@ struct TMainFmOptions {
   TDialupService* DialupService = nullptr;
   // The ping's echo sender, one per ping; empty: ICMP sockets.
   std::function<std::unique_ptr<TIcmpEcho>()> EchoFactory;
+  // The time stamped on samples and events; empty: the system clock.
+  std::function<TWallClock::time_point()> WallClock;
 };
 
 // Status texts of the second status panel.
@@ -161,6 +164,13 @@ class TMainFm {
   const std::string& PrevConnectionName() const { return FPrevConnectionName; }
   bool PingRunning() const { return PingThread != nullptr; }
   bool PingTimeoutTimerEnabled() const { return PingTimeoutTimer->Enabled(); }
+  // --- samples and events for the sinks ----------------------------------------------------
+  // The sink must outlive the window or be removed first.
+  void AddSink(TCycleSink& aSink);
+  void RemoveSink(TCycleSink& aSink);
+  // The last polling cycle's sample; a default one (no modem) before the first.
+  const TCycleSample& LastSample() const { return FLastSample; }
+
   // The user's decimal separator by default.
   void SetDecimalSeparator(std::string aSeparator) { FDecimalSeparator = std::move(aSeparator); }
 
@@ -208,6 +218,12 @@ class TMainFm {
   // Any thread: runs aTask on the user-interface thread, after what was posted before it, unless
   // the window has gone by then.
   void PostToWindow(std::function<void()> aTask);
+
+  // Samples and events (MainSamples.cpp).
+  void PublishSample(float aRx, float aTx, float aDrc, bool aNoData);
+  void PublishEvent(TMonitorEventKind aKind, std::string aText, std::string aFrom = {}, std::string aTo = {},
+                    std::optional<uint32_t> aRoundTripMs = std::nullopt);
+  TWallClock::time_point WallNow() const;
 
   void SetupCharts();
   // One pass over the window's events, and the waiting loop built on it.
@@ -261,6 +277,13 @@ class TMainFm {
   std::unique_ptr<TChartHistory> TxLineSeries;
   std::unique_ptr<TChartHistory> DrcLineSeries;
   double FRxBarValue = 1;
+
+  // What the link-speed labels show, in kbit/s.
+  uint32_t FUpKbps = 0;
+  uint32_t FDownKbps = 0;
+  std::vector<TCycleSink*> FSinks;
+  TCycleSample FLastSample;
+  std::string FServingSector;  // "cell-sector/pn" of the last sector message
 
   std::unique_ptr<TUiTimer> FindModemTimer;
   std::unique_ptr<TUiTimer> InitTimer;

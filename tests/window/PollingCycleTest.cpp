@@ -303,3 +303,90 @@ TEST_F(PollingCycle, AnOpenReportWindowIsRefreshedByCountingCycles) {
 }
 
 }  // namespace
+
+// Samples and events as the sinks see them.
+class TRecordingSink final : public TCycleSink {
+ public:
+  void Consume(const TCycleSample& aSample) override { Samples.push_back(aSample); }
+  void Consume(const TMonitorEvent& aEvent) override {
+    std::string line(MonitorEventName(aEvent.Kind));
+    if (!aEvent.From.empty() || !aEvent.To.empty()) line += " " + aEvent.From + " -> " + aEvent.To;
+    if (!aEvent.Text.empty()) line += " " + aEvent.Text;
+    if (aEvent.RoundTripMs) line += " rtt " + std::to_string(*aEvent.RoundTripMs);
+    Events.push_back(line);
+  }
+  std::vector<TCycleSample> Samples;
+  std::vector<std::string> Events;
+};
+
+TEST_F(PollingCycle, SamplesCarryWhatTheLabelsShowAndEventsMarkChanges) {
+  TRecordingSink sink;
+  FFm->AddSink(sink);
+  FFm->AddSink(sink);  // once only
+  Modem().SetEvdoType(evtRevA);
+  const auto sector = [](int aCell, int aFace, int aPn) {
+    return TPacket::Log(0x1080, 36).U16BE(29, static_cast<uint16_t>(aCell)).U8(31, static_cast<uint8_t>(aFace)).U16(34, static_cast<uint16_t>(aPn));
+  };
+
+  Cycle();  // no packet yet: the records' zeroes are no measurement
+  Receive(sector(300, 2, 300));
+  FLoop.ProcessMessages();
+  Receive(RevAPower(2560, -20352), 5);
+  Receive(RevAArq());
+  Cycle();
+  Receive(sector(300, 2, 300));  // the same sector again: no event
+  Receive(sector(301, 1, 12));
+  FLoop.ProcessMessages();
+  Modem().SetEvdoType(evtRevB);
+  Cycle();
+  for (int i = 0; i < 5; ++i) Cycle();  // stale: no data again
+
+  ASSERT_EQ(sink.Samples.size(), 8u);
+  const TCycleSample& first = sink.Samples[0];
+  EXPECT_TRUE(first.Present);
+  EXPECT_TRUE(first.NoData);
+  const TCycleSample& fresh = sink.Samples[1];
+  EXPECT_FALSE(fresh.NoData);
+  EXPECT_EQ(fresh.LinkType, "Rev.A");
+  EXPECT_FLOAT_EQ(fresh.Tx, 10.0f);
+  EXPECT_FLOAT_EQ(fresh.Rx, -79.5f);
+  EXPECT_FLOAT_EQ(fresh.Drc, 2457.6f);
+  EXPECT_EQ(std::tie(fresh.Cell, fresh.Sector, fresh.Pn), std::make_tuple(300, 2, 300));
+  EXPECT_EQ(fresh.Port, "COM" + std::to_string(Modem().ComPortNumber()));
+  EXPECT_EQ(fresh.Device, FPty.Path);
+  EXPECT_EQ(sink.Samples.back().Tx, -60.39f);
+  EXPECT_TRUE(sink.Samples.back().NoData);
+
+  EXPECT_EQ(sink.Events, (std::vector<std::string>{
+                             "sector_changed  -> 300-2/300",
+                             "signal_back",
+                             "sector_changed 300-2/300 -> 301-1/12",
+                             "link_type_changed Rev.A -> Rev.B",
+                             "signal_lost",
+                         }));
+
+  FFm->RemoveSink(sink);
+  Cycle();
+  EXPECT_EQ(sink.Samples.size(), 8u);
+}
+
+TEST_F(PollingCycle, PingLinesBecomeReplyAndLossEvents) {
+  TRecordingSink sink;
+  FFm->AddSink(sink);
+  const struct {
+    intptr_t Outcome;
+    const char* Line;
+  } lines[] = {{12, "Reply from 10.0.0.1: bytes=32 time=12ms TTL=64"},
+               {kPingEchoLost, "*** ping error: 110 - Connection timed out"},
+               {kPingEchoNotSent, "*** Eror:1 - Operation not permitted"}};
+  for (const auto& l : lines) {
+    TWindowMessage message;
+    message.Msg = WM_PING_REPLY;
+    message.LParam = l.Outcome;
+    message.Text = l.Line;
+    FFm->WndProc(message);
+  }
+  EXPECT_EQ(sink.Events, (std::vector<std::string>{"ping_reply Reply from 10.0.0.1: bytes=32 time=12ms TTL=64 rtt 12",
+                                                   "ping_loss *** ping error: 110 - Connection timed out"}));
+  EXPECT_EQ(FView.PingLines.size(), 3u);
+}
