@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <clocale>
 #include <csignal>
 #include <functional>
 #include <iostream>
@@ -21,6 +22,9 @@ constexpr uint16_t kEscapeKey = 27;
 }  // namespace
 
 int RunConsoleMonitor(const TMonitorOptions& aOptions) {
+  // The user's decimal separator and date and time formats, as the window program's toolkit
+  // takes them from the environment.
+  std::setlocale(LC_ALL, "");
   // A reader that went away must not end the program in the middle of stopping the modem.
   std::signal(SIGPIPE, SIG_IGN);
 

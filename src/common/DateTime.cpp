@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <cstdlib>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -102,10 +104,26 @@ TDateTime NowDateTime() {
 }
 
 int TimeZoneBiasMinutes() {
-  static std::once_flag once;
-  std::call_once(once, [] { tzset(); });
-  // glibc's `timezone` is seconds west of UTC for standard time.
-  return static_cast<int>(timezone / 60);
+  // The zone may change while the program runs (TZ, or the system's zone after a move); read it
+  // again when TZ changes and once a minute otherwise, so a log packet does not cost a tzset.
+  static std::mutex lock;
+  static std::optional<std::string> readFor;  // TZ as it was when last read
+  static bool read = false;
+  static std::chrono::steady_clock::time_point readAt;
+  static int bias = 0;
+  std::lock_guard guard(lock);
+  const char* tz = std::getenv("TZ");
+  const std::optional<std::string> current = tz ? std::optional<std::string>(tz) : std::nullopt;
+  const auto now = std::chrono::steady_clock::now();
+  if (!read || current != readFor || now - readAt > std::chrono::minutes(1)) {
+    tzset();
+    // glibc's `timezone` is seconds west of UTC for standard time.
+    bias = static_cast<int>(timezone / 60);
+    readFor = current;
+    readAt = now;
+    read = true;
+  }
+  return bias;
 }
 
 std::string FormatLongTime(TDateTime aValue) { return Strftime(nl_langinfo(T_FMT), ToTm(aValue)); }

@@ -117,6 +117,10 @@ bool TCustomXuComPort::Open() {
   FDCB = {};
   FDCB.DCBlength = sizeof(TDeviceControlBlock);
   if (const int error = device->GetState(FDCB)) Raise("Failed to get port DCB!\r\n" + SysErrorMessage(error));
+  // Opening raises both lines; the ones commanded so far must hold from the first byte on. A
+  // device without modem lines (a pty) refuses, which is never reported.
+  device->EscapeFunction(FDTR ? kSetDtr : kClrDtr);
+  device->EscapeFunction(FRTS ? kSetRts : kClrRts);
   return true;
 }
 
@@ -249,15 +253,34 @@ bool TCustomXuComPort::DirectRead(TByteString& Data, int& Size) {
     return false;
   }
   const std::shared_ptr<TSerialDevice> device = CurrentDevice();
-  if (const int error = device->Purge(kPurgeAll)) {
+  // Only the transmit side is purged: an answer that arrived before the call is the one the
+  // caller is after.
+  if (const int error = device->Purge(kPurgeTxAbort | kPurgeTxClear)) {
     DoError("*** Error cleaning Com-port:\r\n" + SysErrorMessage(error));
     return false;
   }
-  // Without an event wait of its own the read takes what is queued now, and never blocks.
   uint32_t queued = 0;
   if (const int error = device->QueuedBytes(queued)) {
     DoError("*** Failed to read from Com-port:\r\n" + SysErrorMessage(error));
     return false;
+  }
+  if (queued == 0) {
+    // Waits without a time-out, as the reader does; closing the port ends the wait.
+    const std::unique_ptr<TDeviceStopSignal> never = device->CreateStopSignal();
+    int error = device->SetWaitMask(FEventMask == evFlag ? kEvRxFlag : kEvRxChar);
+    TDeviceWaitResult result = TDeviceWaitResult::Failed;
+    if (error == 0) result = device->WaitEvent(*never, error);
+    // The reader leaves no mask behind either.
+    device->SetWaitMask(0);
+    if (result == TDeviceWaitResult::Stopped) return false;
+    if (result == TDeviceWaitResult::Failed) {
+      DoError("*** Failed to read from Com-port:\r\n" + SysErrorMessage(error));
+      return false;
+    }
+    if (const int queryError = device->QueuedBytes(queued)) {
+      DoError(SysErrorMessage(queryError));
+      return false;
+    }
   }
   if (queued == 0) return false;
   Data.assign(queued, '\0');

@@ -95,7 +95,9 @@ class TCustomXuComPort : public TComponent {
   int ReadData(void* Data, int Size);
   // The bytes announced by the current data event; call it from OnData.
   TByteString ReadString();
-  // One read without a reader thread; Size stays -1 on failure.
+  // One read without a reader thread: what is queued, or else the next bytes to arrive, waiting
+  // for them without a time-out until the port is closed (false, nothing reported). Size stays
+  // -1 on failure.
   bool DirectRead(TByteString& Data, int& Size);
   // Blocking write from the caller's thread; true only when every byte was written.
   bool DirectWriteData(const void* Data, int Size);

@@ -2,8 +2,11 @@
 // commands on standard input, the "Select modem" question, plug and unplug, and a clean exit.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -175,4 +178,43 @@ TEST(ConsoleProgram, HelpVersionAndBadArguments) {
   }
   TProgram bad({"--console", "--port"});
   EXPECT_EQ(bad.Wait(), 2);
+}
+
+// The figures follow the user's locale, as in the window: a German locale, compiled for the test
+// where the machine has none installed, gives decimal commas.
+TEST(ConsoleProgram, FiguresUseTheDecimalSeparatorOfTheUsersLocale) {
+  char dir[] = "/tmp/cdma-locale-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string locales = dir;
+  const std::string make = "localedef -c -i de_DE -f UTF-8 " + locales + "/de_DE.UTF-8 >/dev/null 2>&1";
+  std::system(make.c_str());  // warnings make localedef's status non-zero; the result counts
+  ASSERT_EQ(access((locales + "/de_DE.UTF-8").c_str(), F_OK), 0) << "localedef could not build de_DE.UTF-8";
+
+  // glibc keeps a few bytes of the LOCPATH search for ever; that is not the program's leak.
+  const std::string suppressions = locales + "/lsan.supp";
+  std::system(("echo 'leak:__argz_add_sep' > " + suppressions).c_str());
+  const char* lsan = std::getenv("LSAN_OPTIONS");
+  const std::string savedLsan = lsan ? lsan : "";
+  setenv("LSAN_OPTIONS", (savedLsan + (savedLsan.empty() ? "" : ":") + "suppressions=" + suppressions).c_str(), 1);
+  setenv("LOCPATH", locales.c_str(), 1);
+  setenv("LC_ALL", "de_DE.UTF-8", 1);
+  std::optional<std::string> cycle;
+  {
+    TProgram program({"--console", "--demo"});
+    cycle = program.ReadUntil([](const std::string& l) { return StartsWith(l, "RX: ") && l.find("| Rev.A |") != std::string::npos; });
+    program.Write("quit");
+    EXPECT_EQ(program.Wait(), 0);
+  }
+  unsetenv("LC_ALL");
+  unsetenv("LOCPATH");
+  if (lsan)
+    setenv("LSAN_OPTIONS", savedLsan.c_str(), 1);
+  else
+    unsetenv("LSAN_OPTIONS");
+  std::system(("rm -rf " + locales).c_str());
+
+  ASSERT_TRUE(cycle);
+  EXPECT_TRUE(IsCycleLine(*cycle)) << *cycle;
+  EXPECT_TRUE(std::regex_search(*cycle, std::regex(R"(^RX: +-[0-9]+,[0-9] \|)"))) << *cycle;
+  EXPECT_TRUE(std::regex_search(*cycle, std::regex(R"(TX: +-?[0-9]+,[0-9] \|)"))) << *cycle;
 }

@@ -134,6 +134,18 @@ TEST_F(MainWindowTest, OpensWithTheFormsInitialTexts) {
   EXPECT_EQ(w.font().pixelSize(), 11);
 }
 
+TEST_F(MainWindowTest, EveryLinkTypeTextFitsItsLabelBetweenTheIconAndTheSeparator) {
+  QLabel* label = Window().Label(TMainLabel::Label2);
+  QWidget* separator = Window().findChild<QWidget*>(QStringLiteral("Separator1"));
+  ASSERT_TRUE(separator);
+  EXPECT_GE(label->x(), Window().SignalImage()->geometry().right() + 1);
+  EXPECT_LE(label->geometry().right(), separator->x());
+  for (const char* text : {"undefined", "1x", "Rev.0", "Rev.A", "Rev.B", "Rev.B+", "Sleep", "n/a"}) {
+    const int needed = label->fontMetrics().horizontalAdvance(QString::fromUtf8(text));
+    EXPECT_LE(needed, label->contentsRect().width()) << text;
+  }
+}
+
 TEST_F(MainWindowTest, ASearchWithoutAnyPortEndsInDeviceNotFound) {
   FMonitor->Loop().Target().PostMessage({WM_FIND_MODEM, 0, 0, std::nullopt});
   ASSERT_TRUE(QTest::qWaitFor([&] { return Window().StatusPanel(1)->text() == QStringLiteral("device not found."); }, 30000));

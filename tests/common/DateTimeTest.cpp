@@ -2,6 +2,8 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <string>
+#include <utility>
 
 #include "common/DateTime.h"
 
@@ -44,8 +46,15 @@ TEST(DateTime, LocaleFormatsFollowTheCLocale) {
   EXPECT_EQ(FormatLongTime(t), "09:05:04");
 }
 
-TEST(DateTime, BiasIsStandardTimeMinutesWestOfUtc) {
-  // The bias is read once per process; this test owns the process's TZ.
-  setenv("TZ", "EST5EDT", 1);
-  EXPECT_EQ(TimeZoneBiasMinutes(), 300);
+TEST(DateTime, BiasIsStandardTimeMinutesWestOfUtcAndFollowsTheZone) {
+  const char* saved = std::getenv("TZ");
+  const std::string restore = saved ? saved : "";
+  for (const auto& [zone, bias] : {std::pair{"EST5EDT", 300}, {"CET-1CEST", -60}, {"UTC0", 0}}) {
+    setenv("TZ", zone, 1);
+    EXPECT_EQ(TimeZoneBiasMinutes(), bias) << zone;
+  }
+  if (saved)
+    setenv("TZ", restore.c_str(), 1);
+  else
+    unsetenv("TZ");
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <utility>
 
 #include "common/WindowMessages.h"
 #include "protocol/Modem_Unit.h"
@@ -177,11 +179,22 @@ TEST_F(Session, SettingsAreStoredAndForwardedToThePort) {
   EXPECT_EQ(FModem.ComPort()->Options(), TXuComOptions({coIgnoreXOff}));
 }
 
-TEST(LogTime, StampCountsQuarterMillisecondTicksFromTheGpsEpoch) {
-  setenv("TZ", "UTC0", 1);
+TEST(LogTime, StampCountsQuarterMillisecondTicksFromTheGpsEpochInLocalStandardTime) {
   const uint64_t oneDay = 86400ull * 1000 * 4 / 5;  // ticks of 1.25 ms
   const uint64_t stamp = (oneDay + oneDay / 2) << 16 | 0xFFFF;  // the low 16 bits are not time
-  EXPECT_DOUBLE_EQ(LogTimeToDateTime(static_cast<uint32_t>(stamp), static_cast<uint32_t>(stamp >> 32)), 29227.5);
+  const auto stampTime = [&] { return LogTimeToDateTime(static_cast<uint32_t>(stamp), static_cast<uint32_t>(stamp >> 32)); };
+  // Whatever the machine's zone: UTC, then the local time of a zone west and one east of it.
+  EXPECT_DOUBLE_EQ(stampTime() + TimeZoneBiasMinutes() / 1440.0, 29227.5);
+  const char* saved = std::getenv("TZ");
+  const std::string restore = saved ? saved : "";
+  for (const auto& [zone, hours] : {std::pair{"UTC0", 0}, {"EST5EDT", -5}, {"CET-1CEST", 1}}) {
+    setenv("TZ", zone, 1);
+    EXPECT_DOUBLE_EQ(stampTime(), 29227.5 + hours / 24.0) << zone;
+  }
+  if (saved)
+    setenv("TZ", restore.c_str(), 1);
+  else
+    unsetenv("TZ");
 }
 
 TEST(Commands, TextsDecodeToTheirTabledBytes) {

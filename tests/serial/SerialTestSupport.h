@@ -153,6 +153,7 @@ struct TProbe {
   std::function<void()> PurgeHook;  // runs on purges while HookArmed
   std::mutex Lock;
   TDeviceControlBlock LastSet{};
+  std::vector<uint32_t> LineCommands;  // under Lock
 };
 
 // The real POSIX device with counters and injected failures around it.
@@ -173,7 +174,13 @@ class TProbeDevice : public TSerialDevice {
     }
     return FInner->SetState(aDcb);
   }
-  int EscapeFunction(uint32_t aCommand) override { return FInner->EscapeFunction(aCommand); }
+  int EscapeFunction(uint32_t aCommand) override {
+    {
+      std::lock_guard lock(FProbe->Lock);
+      FProbe->LineCommands.push_back(aCommand);
+    }
+    return FInner->EscapeFunction(aCommand);
+  }
   int Purge(uint32_t aFlags) override {
     if (FProbe->HookArmed.exchange(false) && FProbe->PurgeHook) FProbe->PurgeHook();
     if (const int error = FProbe->PurgeError.load()) return error;

@@ -79,6 +79,25 @@ TEST_F(SerialPortTest, OpenMakesTheLineRawExclusiveAndReadsItsSettings) {
   EXPECT_TRUE(Port.Open());
 }
 
+TEST(SerialPortLines, OpenCommandsTheLinesAsSetBeforehand) {
+  const struct {
+    bool Dtr, Rts;
+    std::vector<uint32_t> Commands;
+  } cases[] = {
+      {false, false, {kClrDtr, kClrRts}},  // the defaults, which the setters alone never send
+      {true, false, {kSetDtr, kClrRts}},
+      {false, true, {kClrDtr, kSetRts}},
+  };
+  for (const auto& c : cases) {
+    TBench b;
+    b.Port.SetDTR(c.Dtr);
+    b.Port.SetRTS(c.Rts);
+    ASSERT_TRUE(b.Port.Open());
+    std::lock_guard lock(b.Probe->Lock);
+    EXPECT_EQ(b.Probe->LineCommands, c.Commands) << c.Dtr << c.Rts;
+  }
+}
+
 TEST_F(SerialPortTest, FailedOpensRaiseTheirTextAndLeaveThePortClosed) {
   char fileName[] = "/tmp/xucomport-XXXXXX";
   const int fd = mkstemp(fileName);

@@ -1,5 +1,6 @@
 // The reader and writer threads over a pty: data events, stopping, hang-up, pausing, writes.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include "SerialTestSupport.h"
 #include "common/SystemError.h"
@@ -251,7 +252,6 @@ TEST(SerialDirectRead, CasesWithoutData) {
     void (*Prepare)(TBench&);
     std::vector<std::string> Reports;
   } const cases[] = {
-      {"nothing queued", [](TBench&) {}, {}},
       {"reader running", [](TBench& b) { ASSERT_TRUE(b.StartReader()); }, {"Read thread is already running!"}},
       {"far end gone", [](TBench& b) { b.Pty.CloseMaster(); },
        {"*** Failed to read from Com-port:\r\n" + SysErrorMessage(EIO)}},
@@ -268,6 +268,49 @@ TEST(SerialDirectRead, CasesWithoutData) {
     EXPECT_EQ(data, "");
     EXPECT_EQ(b.Recorder.Read([&] { return b.Recorder.Errors; }), c.Reports);
   }
+}
+
+TEST(SerialDirectRead, ClosingThePortEndsAWaitWithoutAReport) {
+  TBench b;
+  ASSERT_TRUE(b.Port.Open());
+  std::thread closer([&b] {
+    // Once the read waits.
+    Eventually([&b] { return b.Probe->WaitEventCalls > 0; });
+    b.Port.Close();
+  });
+  TByteString data;
+  int size = 0;
+  EXPECT_FALSE(b.Port.DirectRead(data, size));
+  closer.join();
+  EXPECT_EQ(size, -1);
+  EXPECT_TRUE(b.Recorder.Read([&] { return b.Recorder.Errors.empty(); }));
+}
+
+TEST(SerialDirectRead, KeepsAnAnswerAlreadyQueuedAndWaitsForOneToCome) {
+  TBench b;
+  ASSERT_TRUE(b.Port.Open());
+  b.Pty.Send("early");
+  ASSERT_TRUE(Eventually([&] {
+    uint32_t queued = 0;
+    return ioctl(b.Pty.Slave(), FIONREAD, &queued) == 0 && queued == 5;
+  }));
+  TByteString data;
+  int size = 0;
+  ASSERT_TRUE(b.Port.DirectRead(data, size));
+  EXPECT_EQ(data, "early");
+  EXPECT_EQ(size, 5);
+
+  std::thread modem([&b] {
+    Eventually([&b] { return b.Probe->WaitEventCalls > 0; });
+    b.Pty.Send("late");
+  });
+  const bool read = b.Port.DirectRead(data, size);
+  modem.join();
+  ASSERT_TRUE(read);
+  // The data event may come with the first bytes of a write only.
+  EXPECT_EQ(std::string("late").substr(0, data.size()), data);
+  EXPECT_EQ(size, static_cast<int>(data.size()));
+  EXPECT_TRUE(b.Recorder.Read([&] { return b.Recorder.Errors.empty(); }));
 }
 
 TEST(SerialWriter, WriteDataReportsTheCountOnItsThread) {

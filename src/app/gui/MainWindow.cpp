@@ -294,7 +294,8 @@ QWidget* TMainWindow::BuildBottomBand() {
 
   const QFont bold = WindowFont(11, true);
   QLabel* label2 = MakeLabel(panel, "Label2", QString::fromUtf8(kMainLabelInitialTexts[1]), bold);
-  label2->setGeometry(54, 16, 54, 16);
+  // From just right of the icon to the separator: "undefined", the longest link type, needs 56 px.
+  label2->setGeometry(50, 16, 58, 16);
   FLabels[static_cast<size_t>(TMainLabel::Label2)] = label2;
 
   auto* separator = new QFrame(panel);
