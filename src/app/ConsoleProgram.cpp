@@ -31,8 +31,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   // Signals are caught from the outset; one that comes before the window exists ends the program
   // as soon as the window has been made, before any modem is started.
   TConsoleLoop loop;
-  bool closing = false;
-  std::function<void()> close = [&] { closing = true; };
+  std::function<void()> close = [&] { loop.RequestClose(); };
   loop.CatchSignals([&](int) { close(); });
 
   const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr);
@@ -45,17 +44,15 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   fm.FormActivate();
 
   close = [&] {
-    closing = true;
-    view.CloseRequested();
-    // As a key press would, this ends a link-type probe in progress at once; an upload in
-    // progress is abandoned, so that the wait for it ends too.
+    // Every wait in progress ends with it: a search or a probe starts no modem, an upload in
+    // progress is abandoned.
+    loop.RequestClose();
     fm.FormKeyDown(kEscapeKey);
-    fm.ReportSender().Cancel();
   };
   loop.WatchInput(
       STDIN_FILENO,
       [&](const std::string& aLine) {
-        if (view.OfferLine(aLine) || closing) return;
+        if (view.OfferLine(aLine) || loop.Closing()) return;
         if (aLine == "report") {
           fm.ReportActionExecute();
           view.PrintReport();
@@ -96,11 +93,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
       },
       [&] { view.InputEnded(); });
 
-  while (!closing) {
-    loop.ProcessMessages();
-    if (closing) break;
-    loop.Idle(std::chrono::seconds(1));
-  }
+  loop.PumpWhile([] { return true; }, std::chrono::seconds(1));
   fm.FormClose();
   return 0;
 }

@@ -164,8 +164,13 @@ TModem::TModem(TMessageTarget* aFormHandle, uint16_t aPortNumber, TXuBaudRate aB
       FLAC(" "),
       FIMSI(" ") {}
 
-// The port's reader calls into this object: it must be gone before our members are.
-TModem::~TModem() { ReleasePort(); }
+// The port's reader calls into this object: it must be gone before our members are. A modem
+// left streaming would go on sending its logs to nobody, whatever way the program ends: it is
+// logged off first.
+TModem::~TModem() {
+  if (FComPort && FComPort->Active()) SendCommand(kLoggingOffCommand);
+  ReleasePort();
+}
 
 void TModem::StartRead() { SendCommand(kLogMaskCommand); }
 

@@ -85,10 +85,8 @@ TReportSendResult TReportSender::SendReport(const TReportHistograms& aHistograms
     return TReportSendResult::UploadFailed;
   }
 
-  while (!UploadFinished()) {
-    FPump.ProcessMessages();
-    if (!UploadFinished()) FPump.Idle(kWaitSlice);
-  }
+  // A close during the upload abandons it rather than wait for the server.
+  if (!FPump.PumpWhile([this] { return !UploadFinished(); }, kWaitSlice)) Cancel();
   FUploadThread.join();
   FUploadThread = std::jthread();
 

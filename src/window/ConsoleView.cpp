@@ -121,19 +121,16 @@ void TConsoleView::SetButton1Caption(const std::string& aCaption) {
 void TConsoleView::ShowPingReply(const std::string& aLine) { WriteLine("ping: " + aLine); }
 
 std::optional<size_t> TConsoleView::SelectModem(const std::vector<std::string>& aLines) {
-  if (FInputEnded || FClosing || FAsking) return std::nullopt;
+  if (FInputEnded || FLoop.Closing() || FAsking) return std::nullopt;
   WriteLine(kModemSelectCaption);
   for (const std::string& line : aLines) WriteLine(line);
   WriteLine("Modem number (an empty line cancels):");
   FAsking = true;
   FChoices = aLines.size();
   FAnswer.reset();
-  // Modal, as the dialog is: the loop runs on until the answer comes.
-  while (!FAnswer && !FInputEnded && !FClosing) {
-    FLoop.ProcessMessages();
-    if (FAnswer || FInputEnded || FClosing) break;
-    FLoop.Idle(std::chrono::milliseconds(100));
-  }
+  // Modal, as the dialog is: the loop runs on until the answer comes, the input ends or the
+  // program closes.
+  FLoop.PumpWhile([this] { return !FAnswer && !FInputEnded; }, std::chrono::milliseconds(100));
   FAsking = false;
   return FAnswer ? *FAnswer : std::nullopt;
 }
@@ -158,7 +155,6 @@ bool TConsoleView::OfferLine(const std::string& aLine) {
 }
 
 void TConsoleView::InputEnded() { FInputEnded = true; }
-void TConsoleView::CloseRequested() { FClosing = true; }
 
 std::unique_ptr<TReportView> TConsoleView::CreateReportView() { return std::make_unique<TConsoleReportView>(*this); }
 

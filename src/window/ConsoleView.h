@@ -50,9 +50,8 @@ class TConsoleView final : public TMainView {
 
   // A typed line: true when it answered the question in progress (it is then no command).
   bool OfferLine(const std::string& aLine);
-  // No more lines will come, or the program is closing: a question in progress is cancelled.
+  // No more lines will come: a question in progress is cancelled (as it is by the loop's close).
   void InputEnded();
-  void CloseRequested();
 
   // The report window's captions, counts and lists as it shows them; false when none is open.
   bool PrintReport();
@@ -77,7 +76,6 @@ class TConsoleView final : public TMainView {
   size_t FChoices = 0;
   std::optional<std::optional<size_t>> FAnswer;  // set once the question is answered
   bool FInputEnded = false;
-  bool FClosing = false;
 
   TConsoleReportView* FReport = nullptr;  // the open report window, owned by the logic
 };

@@ -10,8 +10,6 @@
 
 namespace {
 
-// One look at the probe events per slice; the time-out itself is FindModemTimer's.
-constexpr std::chrono::milliseconds kProbeSlice{100};
 constexpr intptr_t kDeviceTypePort = 3;
 
 bool AnswersLikeAModem(const TByteString& aResponse) {
@@ -29,6 +27,7 @@ std::string PortNotAvailableText(uint16_t aPort) {
 }  // namespace
 
 void TMainFm::WMFindModem() {
+  if (FLoop.Closing()) return;
   uint16_t port = 0;
   if (FindModem(port)) {
     SelectPort(port);
@@ -73,13 +72,15 @@ bool TMainFm::FindModem(uint16_t& aPort) {
       PumpEvents();
       FModemDataEvent.Reset();
       FFindModemTimeoutEvent.Reset();
-      if (entry.empty()) break;
+      if (entry.empty() || FLoop.Closing()) break;
       if (ProbePort(entry, statusRequest)) FFindComportsList.push_back(entry);
     }
   }
 
   SetBusy(false);
   PumpEvents();
+  // A close during the search: whatever answered is not started.
+  if (FLoop.Closing()) return false;
 
   std::optional<size_t> chosen;
   if (FFindComportsList.size() == 1)
@@ -123,16 +124,15 @@ bool TMainFm::ProbePort(const std::string& aEntry, const TByteString& aStatusReq
       FXuComPort1->DirectWriteData(aStatusRequest.data(), static_cast<int>(aStatusRequest.size()));
       PumpEvents();
       FindModemTimer->SetEnabled(true);
-      for (;;) {
-        PumpEvents();
+      // Until the answer, the time-out or the program's close.
+      PumpWhile([&] {
         if (FModemDataEvent.WaitFor(std::chrono::milliseconds(0))) {
           std::lock_guard lock(FInitResponseLock);
           answered = AnswersLikeAModem(FInitResponse);
-          break;
+          return false;
         }
-        if (FFindModemTimeoutEvent.WaitFor(std::chrono::milliseconds(0))) break;
-        FLoop.Idle(kProbeSlice);
-      }
+        return !FFindModemTimeoutEvent.WaitFor(std::chrono::milliseconds(0));
+      });
     }
   }
   FindModemTimer->SetEnabled(false);
@@ -178,7 +178,7 @@ void TMainFm::AdoptFoundPort(uint16_t aPort) {
 }
 
 void TMainFm::StartModem() {
-  if (!FModem || !FModem->DevicePlugged()) return;
+  if (!FModem || !FModem->DevicePlugged() || FLoop.Closing()) return;
   TXuComPort& port = *FModem->ComPort();
   if (!FModem->PortActive()) {
     try {
@@ -198,8 +198,9 @@ void TMainFm::StartModem() {
   }
   PumpWhile([&port] { return !port.WriteDone(); });
   PumpWhile([&port] { return !port.ReadDone(); });
-  // A key pressed during the probe leaves the modem stalled: port open, no logs, no polling.
-  if (FBreakInit) return;
+  // A key pressed during the probe leaves the modem stalled: port open, no logs, no polling. A
+  // close leaves it to the close, which logs it off.
+  if (FBreakInit || FLoop.Closing()) return;
 
   FRxQuality->ClearValues();
   FTxQuality->ClearValues();
@@ -280,6 +281,7 @@ void TMainFm::StopModem() {
 }
 
 void TMainFm::WMDeviceChange(uintptr_t aEventCode, intptr_t aDeviceType, const std::string& aPortName) {
+  if (FLoop.Closing()) return;
   uint16_t found = 0;
   switch (aEventCode) {
     case DBT_DEVNODES_CHANGED:

@@ -114,6 +114,9 @@ void TMainFm::FormActivate() {
 void TMainFm::FormKeyDown(uint16_t) { FBreakInit = true; }
 
 void TMainFm::FormClose() {
+  // Every wait in progress ends (a close may come from inside a search or a probe), and nothing
+  // it waited for is acted on; the waits below, begun while closing, run to their end.
+  FLoop.RequestClose();
   // Closing from inside "Send report"'s wait must not wait for a server that never answers.
   FReportSender->Cancel();
   StopPing();
@@ -199,10 +202,4 @@ void TMainFm::PostToWindow(std::function<void()> aTask) {
 
 void TMainFm::PumpEvents() { FLoop.ProcessMessages(); }
 
-void TMainFm::PumpWhile(const std::function<bool()>& aCondition) {
-  for (;;) {
-    FLoop.ProcessMessages();
-    if (!aCondition()) return;
-    FLoop.Idle(kWaitSlice);
-  }
-}
+bool TMainFm::PumpWhile(const std::function<bool()>& aCondition) { return FLoop.PumpWhile(aCondition, kWaitSlice); }

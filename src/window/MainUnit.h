@@ -89,8 +89,9 @@ class TMainFm {
   void FormActivate();
   // Any key: breaks a link-type probe in progress.
   void FormKeyDown(uint16_t aKey);
-  // Stops the ping, waits for the dial-up notifier to end, stops the modem (logging off, reader
-  // stopped, port closed).
+  // Ends every wait in progress (a search or a probe then starts no modem), stops the ping,
+  // waits for the dial-up notifier to end, stops the modem (logging off, reader stopped, port
+  // closed).
   void FormClose();
   // Every message posted to the loop's target comes here.
   void WndProc(TWindowMessage& aMessage);
@@ -226,9 +227,10 @@ class TMainFm {
   TWallClock::time_point WallNow() const;
 
   void SetupCharts();
-  // One pass over the window's events, and the waiting loop built on it.
+  // One pass over the window's events, and the one waiting loop (see TEventPump::PumpWhile):
+  // false when the program started closing during the wait.
   void PumpEvents();
-  void PumpWhile(const std::function<bool()>& aCondition);
+  bool PumpWhile(const std::function<bool()>& aCondition);
 
   TMainView& FView;
   TUiLoop& FLoop;

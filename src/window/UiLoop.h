@@ -21,7 +21,7 @@ class TUiTimer {
   virtual std::chrono::milliseconds Interval() const = 0;
 };
 
-// Every call but Target(), Post and Wake belongs to the user-interface thread.
+// Every call but Target(), Post, Wake and RequestClose belongs to the user-interface thread.
 class TUiLoop : public TEventPump {
  public:
   using TMessageHandler = std::function<void(TWindowMessage& aMessage)>;
@@ -32,9 +32,6 @@ class TUiLoop : public TEventPump {
   virtual void SetMessageHandler(TMessageHandler aHandler) = 0;
   // Any thread: runs aTask on the user-interface thread, in order with the posted messages.
   virtual void Post(std::function<void()> aTask) = 0;
-  // Any thread: the Idle in progress, or the next one, returns at once. For waits on something
-  // that is not a posted message (an event a reader thread signals).
-  virtual void Wake() = 0;
   // The timer starts disabled. It must not outlive the loop.
   virtual std::unique_ptr<TUiTimer> CreateTimer(std::chrono::milliseconds aInterval, std::function<void()> aOnTimer) = 0;
 

@@ -2,9 +2,11 @@
 // commands on standard input, the "Select modem" question, plug and unplug, and a clean exit.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <regex>
@@ -217,4 +219,40 @@ TEST(ConsoleProgram, FiguresUseTheDecimalSeparatorOfTheUsersLocale) {
   EXPECT_TRUE(IsCycleLine(*cycle)) << *cycle;
   EXPECT_TRUE(std::regex_search(*cycle, std::regex(R"(^RX: +-[0-9]+,[0-9] \|)"))) << *cycle;
   EXPECT_TRUE(std::regex_search(*cycle, std::regex(R"(TX: +-?[0-9]+,[0-9] \|)"))) << *cycle;
+}
+
+// Told to stop while a silent port is probed and a modem waits behind it: the search ends at
+// once and the modem is never even asked, whichever way the program is stopped.
+TEST(ConsoleProgram, StoppedDuringASearchStartsNoModem) {
+  const struct {
+    const char* Name;
+    int Signal;  // 0: the quit command
+  } ways[] = {{"quit", 0}, {"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}};
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.Name);
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string silent = ptsname(master);
+    sim::TSimulatedModem modem(sim::TSimConfig{});
+    modem.Start();
+
+    TProgram program({"--console", "--port", silent, "--port", modem.SlavePath()});
+    ASSERT_TRUE(program.ReadUntil([](const std::string& l) { return l == "status: Find modem..."; }));
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    if (way.Signal)
+      program.Signal(way.Signal);
+    else
+      program.Write("quit");
+    EXPECT_EQ(program.Wait(), 0);
+    std::printf("%s during the search: exited after %lld ms\n", way.Name,
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - stoppedAt)
+                                           .count()));
+    EXPECT_EQ(modem.Counters().CommandsReceived, 0u);
+    EXPECT_FALSE(modem.LoggingOn());
+    for (const std::string& line : program.Seen) EXPECT_FALSE(StartsWith(line, "RX: ")) << line;
+    close(master);
+  }
 }

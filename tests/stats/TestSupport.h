@@ -89,6 +89,7 @@ class TScriptedPump final : public TEventPump {
  public:
   void ProcessMessages() override;
   void Idle(std::chrono::milliseconds aMax) override;
+  void Wake() override {}
   std::function<void()> OnProcess;
   int ProcessCount = 0;
 };

@@ -23,12 +23,14 @@ namespace {
 constexpr intptr_t kPort = 3;  // device type of a port notification
 constexpr auto kLong = 60s;    // real-time cap of every wait; never reached when things work
 
-// A port that answers every write with the same bytes, or stays silent.
+// A port that answers every write with the same bytes, or stays silent; OnRequest, when set
+// before the first write, runs on the port's thread at each.
 class TAnsweringPty : public TTestPty {
  public:
   explicit TAnsweringPty(TByteString aReply) : FReply(std::move(aReply)) {
     FThread = std::jthread([this](std::stop_token aStop) { Run(aStop); });
   }
+  std::function<void()> OnRequest;
 
  private:
   void Run(std::stop_token aStop) {
@@ -37,6 +39,7 @@ class TAnsweringPty : public TTestPty {
       if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN)) continue;
       char buffer[512];
       if (::read(Master(), buffer, sizeof buffer) <= 0) continue;
+      if (OnRequest) OnRequest();
       if (!FReply.empty()) [[maybe_unused]] ssize_t n = ::write(Master(), FReply.data(), FReply.size());
     }
   }
@@ -286,6 +289,53 @@ TEST_F(Startup, AProbeWithoutPacketsRunsBothStagesForFiveTicksEach) {
   EXPECT_TRUE(FFm->ModemTimerEnabled()) << "started all the same";
   // Log mask, 1x log mask, the final log mask and the four identity requests.
   EXPECT_EQ(IgnoredCommands(sim), 7u);
+}
+
+TEST_F(Startup, AClosedWindowStartsNoModemAfterTheSearchOrProbeItInterrupted) {
+  // Closed while the first of two ports, a silent one, is probed: the modem behind it is never
+  // even asked.
+  {
+    TAnsweringPty& silent = AddAnsweringPort("", "silent");
+    sim::TSimulatedModem& sim = AddSim("modem");
+    Create();
+    silent.OnRequest = [this] { FLoop.Post([this] { FFm->FormClose(); }); };
+    // The probe's time-out cannot come first however slowly the port's thread runs.
+    FLoop.SetQuietPeriod(kLong);
+    FindModem();
+    EXPECT_LT(FLoop.Elapsed(), 2000ms) << "the close, not the probe's time-out, ended the wait";
+    EXPECT_FALSE(FView.Busy);
+    EXPECT_FALSE(FFm->XuComPort1().Active());
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(sim.Counters().CommandsReceived, 0u);
+    EXPECT_TRUE(FView.Boxes.empty());
+  }
+  FFm.reset();
+  FEntries.clear();
+  FPtys.clear();
+  FSims.clear();
+
+  // Closed during the link-type probe: the close logs the modem off, and the start-up that the
+  // probe was part of sends no final log mask after it.
+  sim::TSimulatedModem& sim = AddSim("modem");
+  Create();
+  int shown = 0;
+  FView.OnBusy = [&](bool aVisible) {
+    if (aVisible && ++shown == 2) FLoop.Post([this] { FFm->FormClose(); });
+  };
+  FindModem();
+  EXPECT_FALSE(Running());
+  EXPECT_FALSE(Modem().PortActive());
+  EXPECT_TRUE(WaitFor([&] { return !sim.LoggingOn(); }));
+}
+
+TEST_F(Startup, TheSessionLogsTheModemOffWhenItGoesWithItsPortOpen) {
+  sim::TSimulatedModem& sim = AddSim("modem");
+  Create();
+  FindModem();
+  ASSERT_TRUE(Running());
+  ASSERT_TRUE(WaitFor([&] { return sim.LoggingOn(); }));
+  FFm.reset();  // no FormClose: any way out of the program that skips it
+  EXPECT_TRUE(WaitFor([&] { return !sim.LoggingOn(); }));
 }
 
 TEST_F(Startup, RemovingTheSessionsPortStopsThePolling) {

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -444,5 +445,9 @@ void TMainWindow::showEvent(QShowEvent* aEvent) {
 void TMainWindow::closeEvent(QCloseEvent* aEvent) {
   if (FEvents.OnClose) FEvents.OnClose();
   if (FReportWindow) FReportWindow->close();
+  // A close that comes while "Select modem" or a message box waits (a signal, the window
+  // manager) answers it as Cancel would: nothing waits for a user who has gone.
+  for (QDialog* dialog : findChildren<QDialog*>())
+    if (dialog->isVisible()) dialog->reject();
   aEvent->accept();
 }
