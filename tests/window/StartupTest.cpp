@@ -23,14 +23,14 @@ namespace {
 constexpr intptr_t kPort = 3;  // device type of a port notification
 constexpr auto kLong = 60s;    // real-time cap of every wait; never reached when things work
 
-// A port that answers every write with the same bytes, or stays silent; OnRequest, when set
-// before the first write, runs on the port's thread at each.
+// A port that answers every write with the same bytes, or stays silent; aOnRequest runs on the
+// port's thread at each write.
 class TAnsweringPty : public TTestPty {
  public:
-  explicit TAnsweringPty(TByteString aReply) : FReply(std::move(aReply)) {
+  explicit TAnsweringPty(TByteString aReply, std::function<void()> aOnRequest = {})
+      : FReply(std::move(aReply)), FOnRequest(std::move(aOnRequest)) {
     FThread = std::jthread([this](std::stop_token aStop) { Run(aStop); });
   }
-  std::function<void()> OnRequest;
 
  private:
   void Run(std::stop_token aStop) {
@@ -39,12 +39,13 @@ class TAnsweringPty : public TTestPty {
       if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN)) continue;
       char buffer[512];
       if (::read(Master(), buffer, sizeof buffer) <= 0) continue;
-      if (OnRequest) OnRequest();
+      if (FOnRequest) FOnRequest();
       if (!FReply.empty()) [[maybe_unused]] ssize_t n = ::write(Master(), FReply.data(), FReply.size());
     }
   }
 
   TByteString FReply;
+  std::function<void()> FOnRequest;
   std::jthread FThread;  // last: joined before the reply and the pty go
 };
 
@@ -65,8 +66,9 @@ class Startup : public ::testing::Test {
     AddEntry(FSims.back()->SlavePath(), aDescription);
     return *FSims.back();
   }
-  TAnsweringPty& AddAnsweringPort(TByteString aReply, const std::string& aDescription) {
-    FPtys.push_back(std::make_unique<TAnsweringPty>(std::move(aReply)));
+  TAnsweringPty& AddAnsweringPort(TByteString aReply, const std::string& aDescription,
+                                  std::function<void()> aOnRequest = {}) {
+    FPtys.push_back(std::make_unique<TAnsweringPty>(std::move(aReply), std::move(aOnRequest)));
     AddEntry(FPtys.back()->Path, aDescription);
     return *FPtys.back();
   }
@@ -295,10 +297,9 @@ TEST_F(Startup, AClosedWindowStartsNoModemAfterTheSearchOrProbeItInterrupted) {
   // Closed while the first of two ports, a silent one, is probed: the modem behind it is never
   // even asked.
   {
-    TAnsweringPty& silent = AddAnsweringPort("", "silent");
+    AddAnsweringPort("", "silent", [this] { FLoop.Post([this] { FFm->FormClose(); }); });
     sim::TSimulatedModem& sim = AddSim("modem");
     Create();
-    silent.OnRequest = [this] { FLoop.Post([this] { FFm->FormClose(); }); };
     // The probe's time-out cannot come first however slowly the port's thread runs.
     FLoop.SetQuietPeriod(kLong);
     FindModem();
