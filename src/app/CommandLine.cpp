@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr const char* kDemoModes[] = {"1x", "reva", "revb", "sleep", "cycle"};
+constexpr const char* kDemoModes[] = {"1x", "reva", "revb", "sleep", "cycle", "weak"};
 
 bool IsDemoMode(const std::string& aMode) {
   for (const char* mode : kDemoModes)
@@ -80,7 +80,8 @@ std::string UsageText(const std::string& aProgram) {
          "\n"
          "  --console          show the window as lines of text on standard output\n"
          "  --demo             start a simulated modem in-process and find it like any port\n"
-         "  --demo-mode MODE   the simulated modem's link: 1x, reva (default), revb, sleep, cycle\n"
+         "  --demo-mode MODE   the simulated modem's link: 1x, reva (default), revb, sleep, cycle,\n"
+         "                     or weak (Rev A with RX below -100 dBm)\n"
          "  --port DEVICE      also probe this serial device (for example a pseudo-terminal)\n"
          "  --report-url URL   where \"Send report\" uploads (default " + DefaultReportUrl() + ")\n"
          "  --help, --version  this text, the version\n"
