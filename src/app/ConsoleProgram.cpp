@@ -9,7 +9,9 @@
 #include <iostream>
 #include <memory>
 
+#include "app/HeadlessLog.h"
 #include "app/MonitorPlatform.h"
+#include "metrics/MetricsEndpoint.h"
 #include "window/ConsoleLoop.h"
 #include "window/ConsoleView.h"
 #include "window/MainUnit.h"
@@ -31,13 +33,32 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   std::function<void()> close = [&] { closing = true; };
   loop.CatchSignals([&](int) { close(); });
 
+  // The metrics endpoint listens before any modem is searched or simulated: an address that
+  // cannot be bound ends the program here.
+  std::unique_ptr<TMetricsEndpoint> metrics;
+  if (aOptions.Metrics) try {
+      metrics = std::make_unique<TMetricsEndpoint>(*aOptions.Metrics, aOptions.MetricsIdentity);
+    } catch (const EMetricsServerError& e) {
+      std::cerr << "cdma-monitor: " << e.what() << '\n';
+      return 2;
+    }
+  // The service mode: no view on standard output, no commands, a log on standard error.
+  std::unique_ptr<THeadlessLog> headless;
+  if (aOptions.Headless) headless = std::make_unique<THeadlessLog>(std::cerr);
+
   const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr);
   if (!platform) return 1;
   TDemoModem* const demo = platform->Demo();
 
-  TConsoleView view(std::cout, loop);
+  TConsoleView view(headless ? headless->ViewOutput() : std::cout, loop);
   TMainFm fm(view, loop, platform->FormOptions());
   if (aOptions.ReportUrl) fm.ReportSender().SetReportUrl(*aOptions.ReportUrl);
+  if (metrics) metrics->Attach(fm);
+  if (headless) {
+    fm.AddSink(*headless);
+    headless->Line("started" + (metrics ? ", metrics at " + metrics->Url() : std::string()));
+    view.InputEnded();
+  }
   fm.FormActivate();
 
   close = [&] {
@@ -48,7 +69,8 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
     fm.FormKeyDown(kEscapeKey);
     fm.ReportSender().Cancel();
   };
-  loop.WatchInput(
+  if (!headless)
+    loop.WatchInput(
       STDIN_FILENO,
       [&](const std::string& aLine) {
         if (view.OfferLine(aLine) || closing) return;
@@ -98,5 +120,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
     loop.Idle(std::chrono::seconds(1));
   }
   fm.FormClose();
+  if (metrics) metrics->Detach();
+  if (headless) headless->Line("stopped");
   return 0;
 }
