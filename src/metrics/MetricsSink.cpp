@@ -36,9 +36,15 @@ void TMetricsSink::Consume(const TMonitorEvent& aEvent) {
     case TMonitorEventKind::SignalLost:
       ++FSnapshot.LinkLosses;
       break;
-    case TMonitorEventKind::ModemLost:
+    case TMonitorEventKind::ModemLost: {
+      // The polling cycle stops with the modem: no later sample would say it has gone.
       ++FSnapshot.ModemLosses;
+      TCycleSample gone;
+      gone.Time = aEvent.Time;
+      gone.Icon = 6;
+      FSnapshot.Sample = gone;
       break;
+    }
     case TMonitorEventKind::PingReply:
       ++FSnapshot.PingReplies;
       if (aEvent.RoundTripMs) FSnapshot.PingRoundTripSeconds = *aEvent.RoundTripMs / 1000.0;

@@ -305,11 +305,15 @@ TEST(MetricsSink, EventsCountAndTheSessionIsReadAtEachCycle) {
     e.RoundTripMs = aRtt;
     sink.Consume(e);
   };
+  sink.Consume(RevASample());
   event(TMonitorEventKind::SectorChanged);  // the first serving sector: no change
   event(TMonitorEventKind::SectorChanged, "2276-3/276");
   event(TMonitorEventKind::SignalLost);
   event(TMonitorEventKind::SignalBack);
   event(TMonitorEventKind::ModemLost);
+  // No cycle runs without a modem: the loss alone takes the figures away.
+  EXPECT_FALSE(sink.Snapshot().Sample.Present);
+  EXPECT_EQ(ParsePage(sink.Exposition(kNow)).Values.count("cdma_rx_power_dbm"), 0u);
   event(TMonitorEventKind::PingReply, {}, 35u);
   event(TMonitorEventKind::PingLoss);
   event(TMonitorEventKind::DialupState);
@@ -324,8 +328,8 @@ TEST(MetricsSink, EventsCountAndTheSessionIsReadAtEachCycle) {
   EXPECT_EQ(s.PingLosses, 1u);
   EXPECT_EQ(s.PingRoundTripSeconds, 0.035);
   EXPECT_EQ(s.DialupState, "Connected.");
-  EXPECT_EQ(reads, 2);
-  EXPECT_EQ(s.Session.FramesReceived, 20u);
+  EXPECT_EQ(reads, 3);
+  EXPECT_EQ(s.Session.FramesReceived, 30u);
   // Without --metrics-identity the identity is not even kept.
   EXPECT_TRUE(s.Esn.empty() && s.Min.empty());
 }
