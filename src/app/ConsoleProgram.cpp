@@ -35,13 +35,9 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
 
   // The metrics endpoint listens before any modem is searched or simulated: an address that
   // cannot be bound ends the program here.
-  std::unique_ptr<TMetricsEndpoint> metrics;
-  if (aOptions.Metrics) try {
-      metrics = std::make_unique<TMetricsEndpoint>(*aOptions.Metrics, aOptions.MetricsIdentity);
-    } catch (const EMetricsServerError& e) {
-      std::cerr << "cdma-monitor: " << e.what() << '\n';
-      return 2;
-    }
+  auto endpoint = TMetricsEndpoint::Create(aOptions.Metrics, aOptions.MetricsIdentity, std::cerr);
+  if (!endpoint) return 2;
+  const std::unique_ptr<TMetricsEndpoint> metrics = std::move(*endpoint);
   // The service mode: no view on standard output, no commands, a log on standard error.
   std::unique_ptr<THeadlessLog> headless;
   if (aOptions.Headless) headless = std::make_unique<THeadlessLog>(std::cerr);

@@ -21,6 +21,17 @@ TMetricsEndpoint::TMetricsEndpoint(const TMetricsAddress& aAddress, bool aShowId
   FServer = std::make_unique<TMetricsServer>(aAddress, [sink] { return sink->Exposition(); });
 }
 
+std::optional<std::unique_ptr<TMetricsEndpoint>> TMetricsEndpoint::Create(
+    const std::optional<TMetricsAddress>& aAddress, bool aShowIdentity, std::ostream& aErrors) {
+  if (!aAddress) return std::unique_ptr<TMetricsEndpoint>();
+  try {
+    return std::make_unique<TMetricsEndpoint>(*aAddress, aShowIdentity);
+  } catch (const EMetricsServerError& e) {
+    aErrors << "cdma-monitor: " << e.what() << '\n';
+    return std::nullopt;
+  }
+}
+
 TMetricsEndpoint::~TMetricsEndpoint() { FServer.reset(); }
 
 void TMetricsEndpoint::Attach(TMainFm& aForm) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <ostream>
 #include <string>
 
 #include "metrics/MetricsServer.h"
@@ -19,6 +21,11 @@ class TMetricsEndpoint {
   ~TMetricsEndpoint();
   TMetricsEndpoint(const TMetricsEndpoint&) = delete;
   TMetricsEndpoint& operator=(const TMetricsEndpoint&) = delete;
+
+  // For a program's main: none when aAddress cannot be bound (the reason written to aErrors), a
+  // null endpoint when no address is given.
+  static std::optional<std::unique_ptr<TMetricsEndpoint>> Create(const std::optional<TMetricsAddress>& aAddress,
+                                                                 bool aShowIdentity, std::ostream& aErrors);
 
   // Fed by aForm's cycles and events, with its session's counters; aForm must stay until Detach.
   void Attach(TMainFm& aForm);
