@@ -82,8 +82,8 @@ TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
 
 std::string UsageText(const std::string& aProgram) {
   return "Usage: " + aProgram +
-         " [--console | --headless] [--demo [--demo-mode MODE]] [--port DEVICE]... [--report-url URL]\n"
-         "       " + aProgram + " ... [--metrics [ADDRESS:]PORT [--metrics-identity]]\n"
+         " [--console] [--demo [--demo-mode MODE]] [--port DEVICE]... [--report-url URL]\n"
+         "       " + aProgram + " ... [--headless] [--metrics [ADDRESS:]PORT [--metrics-identity]]\n"
          "       " + aProgram + " --help | --version\n"
          "\n"
          "Finds a CDMA2000 1x / EV-DO modem's diagnostic port and shows its signal every 500 ms\n"
