@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev python3-dbusmock dbus-daemon
   fonts-dejavu-core fonts-dejavu-extra locales
   clang libclang-rt-14-dev llvm
+  libmicrohttpd-dev prometheus systemd
 )
 
 missing=()

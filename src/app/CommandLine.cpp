@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr const char* kDemoModes[] = {"1x", "reva", "revb", "sleep", "cycle"};
+constexpr const char* kDemoModes[] = {"1x", "reva", "revb", "sleep", "cycle", "weak"};
 
 bool IsDemoMode(const std::string& aMode) {
   for (const char* mode : kDemoModes)
@@ -56,6 +56,16 @@ TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
       std::string url = takeValue();
       if (!IsReportUrl(url)) throw ECommandLineError("Not an http or https URL: " + url);
       options.ReportUrl = std::move(url);
+    } else if (arg == "--metrics") {
+      const std::string text = takeValue();
+      options.Metrics = ParseMetricsAddress(text);
+      if (!options.Metrics) throw ECommandLineError("Not a PORT or ADDRESS:PORT for --metrics: " + text);
+    } else if (arg == "--metrics-identity") {
+      noValue();
+      options.MetricsIdentity = true;
+    } else if (arg == "--headless") {
+      noValue();
+      options.Headless = true;
     } else if (arg == "--help" || arg == "-h") {
       noValue();
       options.Help = true;
@@ -66,12 +76,14 @@ TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
       throw ECommandLineError("Unknown argument: " + aArgs[i]);
     }
   }
+  if (options.MetricsIdentity && !options.Metrics) throw ECommandLineError("--metrics-identity needs --metrics");
   return options;
 }
 
 std::string UsageText(const std::string& aProgram) {
   return "Usage: " + aProgram +
          " [--console] [--demo [--demo-mode MODE]] [--port DEVICE]... [--report-url URL]\n"
+         "       " + aProgram + " ... [--headless] [--metrics [ADDRESS:]PORT [--metrics-identity]]\n"
          "       " + aProgram + " --help | --version\n"
          "\n"
          "Finds a CDMA2000 1x / EV-DO modem's diagnostic port and shows its signal every 500 ms\n"
@@ -80,9 +92,18 @@ std::string UsageText(const std::string& aProgram) {
          "\n"
          "  --console          show the window as lines of text on standard output\n"
          "  --demo             start a simulated modem in-process and find it like any port\n"
-         "  --demo-mode MODE   the simulated modem's link: 1x, reva (default), revb, sleep, cycle\n"
+         "  --demo-mode MODE   the simulated modem's link: 1x, reva (default), revb, sleep, cycle,\n"
+         "                     or weak (Rev A with RX below -100 dBm)\n"
          "  --port DEVICE      also probe this serial device (for example a pseudo-terminal)\n"
          "  --report-url URL   where \"Send report\" uploads (default " + DefaultReportUrl() + ")\n"
+         "  --headless         no view and no commands: the monitor's work alone, for a service;\n"
+         "                     one line on standard error at start, for each modem found or lost\n"
+         "                     and for each error; SIGTERM stops it cleanly\n"
+         "  --metrics [ADDRESS:]PORT\n"
+         "                     serve the figures for Prometheus at http://ADDRESS:PORT/metrics\n"
+         "                     (ADDRESS 127.0.0.1 when only a port is given; [::1]:PORT for IPv6)\n"
+         "  --metrics-identity also put the modem's ESN and MIN in the metrics (they identify a\n"
+         "                     subscriber)\n"
          "  --help, --version  this text, the version\n"
          "\n"
          "Console commands (--console), one per line on standard input:\n"

@@ -7,12 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "metrics/MetricsServer.h"
+
 struct TMonitorOptions {
   bool Console = false;                    // --console: the text view instead of the window
   bool Demo = false;                       // --demo: the simulated modem, started in-process
   std::string DemoMode = "reva";           // --demo-mode: 1x, reva, revb, sleep or cycle
   std::vector<std::string> Ports;          // --port DEVICE, in order
   std::optional<std::string> ReportUrl;    // --report-url URL
+  // The metrics endpoint and the service mode.
+  std::optional<TMetricsAddress> Metrics;  // --metrics ADDRESS:PORT
+  bool MetricsIdentity = false;            // --metrics-identity: ESN and MIN in the metrics
+  bool Headless = false;                   // --headless: no view, no input, a log on standard error
   bool Help = false;
   bool Version = false;
 };

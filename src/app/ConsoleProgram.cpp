@@ -10,7 +10,9 @@
 #include <iostream>
 #include <memory>
 
+#include "app/HeadlessLog.h"
 #include "app/MonitorPlatform.h"
+#include "metrics/MetricsEndpoint.h"
 #include "window/ConsoleLoop.h"
 #include "window/ConsoleView.h"
 #include "window/MainUnit.h"
@@ -34,13 +36,28 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   std::function<void()> close = [&] { loop.RequestClose(); };
   loop.CatchSignals([&](int) { close(); });
 
+  // The metrics endpoint listens before any modem is searched or simulated: an address that
+  // cannot be bound ends the program here.
+  auto endpoint = TMetricsEndpoint::Create(aOptions.Metrics, aOptions.MetricsIdentity, std::cerr);
+  if (!endpoint) return 2;
+  const std::unique_ptr<TMetricsEndpoint> metrics = std::move(*endpoint);
+  // The service mode: no view on standard output, no commands, a log on standard error.
+  std::unique_ptr<THeadlessLog> headless;
+  if (aOptions.Headless) headless = std::make_unique<THeadlessLog>(std::cerr);
+
   const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr);
   if (!platform) return 1;
   TDemoModem* const demo = platform->Demo();
 
-  TConsoleView view(std::cout, loop);
+  TConsoleView view(headless ? headless->ViewOutput() : std::cout, loop);
   TMainFm fm(view, loop, platform->FormOptions());
   if (aOptions.ReportUrl) fm.ReportSender().SetReportUrl(*aOptions.ReportUrl);
+  if (metrics) metrics->Attach(fm);
+  if (headless) {
+    fm.AddSink(*headless);
+    headless->Line("started" + (metrics ? ", metrics at " + metrics->Url() : std::string()));
+    view.InputEnded();
+  }
   fm.FormActivate();
 
   close = [&] {
@@ -49,7 +66,8 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
     loop.RequestClose();
     fm.FormKeyDown(kEscapeKey);
   };
-  loop.WatchInput(
+  if (!headless)
+    loop.WatchInput(
       STDIN_FILENO,
       [&](const std::string& aLine) {
         if (view.OfferLine(aLine) || loop.Closing()) return;
@@ -95,5 +113,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
 
   loop.PumpWhile([] { return true; }, std::chrono::seconds(1));
   fm.FormClose();
+  if (metrics) metrics->Detach();
+  if (headless) headless->Line("stopped");
   return 0;
 }

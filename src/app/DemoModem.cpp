@@ -5,11 +5,16 @@
 
 namespace {
 
+// "weak": Rev A at the edge of coverage.
+constexpr char kWeakSignalMode[] = "weak";
+
 sim::TSimConfig DemoConfig(const std::string& aMode) {
-  const std::optional<sim::TSimMode> mode = sim::ModeFromName(aMode);
+  const bool weak = aMode == kWeakSignalMode;
+  const std::optional<sim::TSimMode> mode = weak ? sim::TSimMode::RevA : sim::ModeFromName(aMode);
   if (!mode) throw std::invalid_argument("Unknown demo mode: " + aMode);
   sim::TSimConfig config;
   config.Mode = *mode;
+  config.WeakSignal = weak;
   return config;
 }
 

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 #ifdef CDMA_WITH_GUI
-  if (!options.Console) {
+  if (!options.Console && !options.Headless) {
     if (DisplayAvailable()) return RunWindowMonitor(argc, argv, options);
     std::cerr << program << ": no display (DISPLAY and WAYLAND_DISPLAY are unset), showing the console view\n";
   }

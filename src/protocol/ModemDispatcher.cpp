@@ -4,15 +4,8 @@
 
 #include "protocol/Modem_Unit.h"
 
-namespace {
-
-constexpr uint16_t kFirstLogCode = 0x1000;
-constexpr uint16_t kLastLogCode = 0x12A2;
-
-}  // namespace
-
 const TModem::TLogRoute* TModem::FindLogRoute(uint16_t aLogCode) {
-  using TTable = std::array<TLogRoute, kLastLogCode - kFirstLogCode + 1>;
+  using TTable = std::array<TLogRoute, kLogCodeSlots>;
   static const TTable kTable = [] {
     TTable table{};
     auto route = [&](uint16_t code, bool counted, TEvdoType countedType, TFrameHandler parser) {
@@ -71,6 +64,7 @@ void TModem::DispatchFrame(TByteView aFrame) {
   const TFrameReader frame(aFrame);
   std::lock_guard lock(FStateLock);
   ++FCommonPackets;
+  ++FFramesReceived;
   switch (frame.U8(0)) {
     case 0x00:
       ParseVersionReply(frame);
@@ -86,8 +80,14 @@ void TModem::DispatchFrame(TByteView aFrame) {
       break;
     case 0x10: {
       // A 7-byte frame yields byte 6 alone, a shorter one 0: the reader's zero rule gives both.
-      const TLogRoute* route = FindLogRoute(frame.U16(6));
-      if (!route) break;
+      const uint16_t code = frame.U16(6);
+      const TLogRoute* route = FindLogRoute(code);
+      FLastLogPacket = std::chrono::steady_clock::now();
+      if (!route) {
+        ++FOtherLogPackets;
+        break;
+      }
+      ++FLogPacketCounts[code - kFirstLogCode];
       if (route->Counted && FInit) {
         ++FPacketCount;
         if (route->CountedType != evtNone) FEvdoType = route->CountedType;
@@ -99,4 +99,17 @@ void TModem::DispatchFrame(TByteView aFrame) {
     default:
       break;
   }
+}
+
+TSessionCounters TModem::Counters() const {
+  std::lock_guard lock(FStateLock);
+  TSessionCounters counters;
+  counters.FramesReceived = FFramesReceived;
+  counters.BadFrames = FBadFrames;
+  for (size_t slot = 0; slot < FLogPacketCounts.size(); ++slot)
+    if (FLogPacketCounts[slot] != 0)
+      counters.LogPackets.emplace_back(static_cast<uint16_t>(kFirstLogCode + slot), FLogPacketCounts[slot]);
+  counters.OtherLogPackets = FOtherLogPackets;
+  counters.LastLogPacket = FLastLogPacket;
+  return counters;
 }

@@ -2,12 +2,17 @@
 // keeps the measurement records, identity strings, counters and link type the window reads.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/ByteString.h"
 #include "common/DateTime.h"
@@ -27,6 +32,18 @@ class EModemError : public std::runtime_error {
 
 // Log timestamp (bytes 8..15 of a log packet, as low and high halves) to a local date-time.
 TDateTime LogTimeToDateTime(uint32_t lo, uint32_t hi);
+
+// What the session has taken from its port since it was made; counters only grow.
+struct TSessionCounters {
+  uint64_t FramesReceived = 0;  // frames that passed the CRC check and were dispatched
+  uint64_t BadFrames = 0;       // frames dropped because their CRC failed or they ran too long
+  // Log packets by log code, in code order; only the codes the dispatcher routes, each once
+  // it has been seen. Any other code counts in OtherLogPackets, so a modem sending stray codes
+  // cannot make the list grow without bound.
+  std::vector<std::pair<uint16_t, uint64_t>> LogPackets;
+  uint64_t OtherLogPackets = 0;
+  std::optional<std::chrono::steady_clock::time_point> LastLogPacket;
+};
 
 // The port, its settings and the command traffic; TModem adds the protocol state.
 class TCustomModem {
@@ -225,6 +242,8 @@ class TModem : public TCustomModem {
   void SetSectorPacketReceived(bool aValue);
   // Frames dropped because their CRC failed or they ran past the frame-size bound.
   uint64_t BadFramesCount() const;
+  // All the counters in one copy under the state lock.
+  TSessionCounters Counters() const;
 
  protected:
   void ComPortData(TCustomXuComPort* Sender, uint32_t len) override;
@@ -241,6 +260,10 @@ class TModem : public TCustomModem {
     TFrameHandler Parser = nullptr;
   };
   static const TLogRoute* FindLogRoute(uint16_t aLogCode);
+  // The dispatcher's log codes span 0x1000..0x12A2.
+  static constexpr uint16_t kFirstLogCode = 0x1000;
+  static constexpr uint16_t kLastLogCode = 0x12A2;
+  static constexpr size_t kLogCodeSlots = kLastLogCode - kFirstLogCode + 1;
 
   template <class F>
   auto Locked(F&& aAccess) const {
@@ -315,6 +338,11 @@ class TModem : public TCustomModem {
   bool FSectorPacketReceived = false;
   uint32_t FSuccessCount = 0, FFailureCount = 0, FAttemptsCount = 0;
   uint64_t FBadFrames = 0;
+  // Bumped by the dispatcher; never reset, unlike the start-up and window counters above.
+  uint64_t FFramesReceived = 0;
+  std::array<uint64_t, kLogCodeSlots> FLogPacketCounts{};
+  uint64_t FOtherLogPackets = 0;
+  std::optional<std::chrono::steady_clock::time_point> FLastLogPacket;
 
   // Record-header texts are made at most once a second / once a day.
   int64_t FStampSecond = -1;

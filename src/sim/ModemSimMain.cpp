@@ -18,6 +18,7 @@ namespace {
 void Usage(std::FILE* aOut) {
   std::fprintf(aOut,
                "usage: cdma-modem-sim [--mode 1x|reva|revb|sleep|cycle] [--seed N] [--rate N|max] [--link PATH]\n"
+               "                      [--signal normal|weak]\n"
                "                      [--carriers CH[,CH[,CH]]] [--esn HEX] [--min DIGITS] [--dn DIGITS] [--lac DIGITS]\n"
                "                      [--duration SECONDS]\n"
                "Prints the path of its pseudo-terminal and plays the modem's diagnostic port on it until\n"
@@ -62,6 +63,9 @@ int main(int argc, char** argv) {
       const auto mode = sim::ModeFromName(value);
       if (!mode) Fail("unknown mode: " + value);
       config.Mode = *mode;
+    } else if (arg == "--signal") {
+      if (value != "normal" && value != "weak") Fail("unknown signal: " + value);
+      config.WeakSignal = value == "weak";
     } else if (arg == "--seed") {
       config.Seed = ParseUnsigned(value, 10, "seed");
     } else if (arg == "--rate") {

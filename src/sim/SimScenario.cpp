@@ -92,7 +92,10 @@ void TSimScenario::AdvanceTo(double aVirtualMs) {
 }
 
 double TSimScenario::RxDbm(int aCarrier) const {
-  return std::clamp(FSlowDbm + FFastDb + FCarrierOffsetDb[Clamp(aCarrier)], -105.0, -50.0);
+  const double rx = FSlowDbm + FFastDb + FCarrierOffsetDb[Clamp(aCarrier)];
+  // The usual fading, squeezed into a few dB below -100.
+  if (FWeakSignal) return std::clamp(-102.75 + 0.1 * (rx + 75.0), -105.0, -100.5);
+  return std::clamp(rx, -105.0, -50.0);
 }
 
 double TSimScenario::RxDiversityDbm(int aCarrier) const {

@@ -42,6 +42,8 @@ class TSimScenario {
   void SetLinkType(TSimMode aMode) { FLinkType = aMode; }
   TSimMode LinkType() const { return FLinkType; }
   void SetChannels(std::vector<uint16_t> aChannels);
+  // A modem at the edge of coverage: RX stays between -105 and -100.5 dBm.
+  void SetWeakSignal(bool aWeak) { FWeakSignal = aWeak; }
   const std::vector<uint16_t>& Channels() const { return FChannels; }
   int CarrierCount() const { return static_cast<int>(FChannels.size()); }
 
@@ -95,6 +97,7 @@ class TSimScenario {
   double FNowMs = 0;
   uint64_t FTicks = 0;
 
+  bool FWeakSignal = false;
   double FSlowDbm = -75.0;
   double FTargetDbm = -75.0;
   double FFadePhase1 = 0, FFadePhase2 = 0, FFadeFreq1 = 0.1, FFadeFreq2 = 0.7;

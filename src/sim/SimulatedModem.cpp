@@ -147,6 +147,7 @@ TSimulatedModem::TSimulatedModem(TSimConfig aConfig)
   FTruth.Mode = FActiveMode;
   FTruth.Channels = FScenario.Channels();
   FScenario.SetLinkType(FActiveMode);
+  FScenario.SetWeakSignal(FConfig.WeakSignal);
 
   FWake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (FWake < 0) throw std::system_error(errno, std::generic_category(), "eventfd");

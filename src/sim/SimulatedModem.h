@@ -38,6 +38,7 @@ struct TSimConfig {
   std::string LinkPath;  // if set, a symlink kept pointing at the current slave
   std::optional<uint16_t> ModeWord;  // of the status reply; by default 5 for Rev B and sleep, else 1 or 4
   double CycleSeconds = 15;          // scenario seconds per link type in the cycle mode
+  bool WeakSignal = false;           // RX kept below -100 dBm, as at the edge of coverage
 };
 
 // Faults injected at random, per frame written.

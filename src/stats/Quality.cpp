@@ -67,7 +67,18 @@ bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
          });
 }
 
+template <size_t N>
+std::vector<double> UpperBounds(const TBin (&aBins)[N]) {
+  std::vector<double> bounds;
+  for (const TBin& bin : aBins) bounds.push_back(bin.High);
+  std::sort(bounds.begin(), bounds.end());
+  return bounds;
+}
+
 }  // namespace
+
+std::vector<double> RxBinUpperBounds() { return UpperBounds(kRxBins); }
+std::vector<double> TxBinUpperBounds() { return UpperBounds(kTxBins); }
 
 TRxQuality::TRxQuality() { AddBins(kRxBins, FValuesList, FHeadersList); }
 

@@ -11,6 +11,11 @@
 using TQualityValues = std::map<int32_t, int32_t>;        // key -> count, iterated by key
 using TQualityHeaders = std::map<int32_t, std::string>;   // key -> bin caption
 
+// The upper bounds of the RX and TX bins, lowest first: where a cumulative histogram of the same
+// values puts its bucket edges.
+std::vector<double> RxBinUpperBounds();
+std::vector<double> TxBinUpperBounds();
+
 // A histogram over numeric keys. The report window and the report file read the two lists.
 class TCustomQuality {
  public:

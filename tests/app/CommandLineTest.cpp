@@ -20,6 +20,29 @@ TEST(CommandLine, TakesEveryOptionInBothSpellings) {
   EXPECT_EQ(none.DemoMode, "reva");
 }
 
+TEST(CommandLine, MetricsAddressesAndTheServiceMode) {
+  struct TCase {
+    std::string Value;
+    std::string Host;
+    uint16_t Port;
+  };
+  for (const TCase& c : std::vector<TCase>{{"9860", "127.0.0.1", 9860},
+                                           {"0.0.0.0:9860", "0.0.0.0", 9860},
+                                           {"[::1]:80", "::1", 80},
+                                           {"localhost:65535", "localhost", 65535}}) {
+    const TMonitorOptions o = ParseCommandLine({"--metrics", c.Value});
+    ASSERT_TRUE(o.Metrics) << c.Value;
+    EXPECT_EQ(o.Metrics->Host, c.Host) << c.Value;
+    EXPECT_EQ(o.Metrics->Port, c.Port) << c.Value;
+    EXPECT_FALSE(o.MetricsIdentity || o.Headless);
+  }
+  const TMonitorOptions service = ParseCommandLine({"--headless", "--metrics=9860", "--metrics-identity"});
+  EXPECT_TRUE(service.Headless && service.MetricsIdentity);
+  EXPECT_EQ(ParseCommandLine({"--metrics", "[::1]:9860"}).Metrics->Text(), "[::1]:9860");
+  const TMonitorOptions none = ParseCommandLine({});
+  EXPECT_FALSE(none.Metrics || none.Headless);
+}
+
 TEST(CommandLine, RefusesWhatItCannotRun) {
   const std::vector<std::vector<std::string>> bad = {
       {"--port"},                      // no value
@@ -30,13 +53,22 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
       {"--demo-mode", "lte"},
       {"--frobnicate"},
       {"COM3"},
+      {"--metrics"},
+      {"--metrics", "65536"},
+      {"--metrics", "host:"},
+      {"--metrics", ":9860"},
+      {"--metrics", "::1:9860"},          // IPv6 without brackets
+      {"--metrics", "127.0.0.1:98a"},
+      {"--metrics-identity"},             // without --metrics
+      {"--headless=yes"},
   };
   for (const auto& args : bad) EXPECT_THROW(ParseCommandLine(args), ECommandLineError) << args[0];
 }
 
 TEST(CommandLine, UsageNamesTheCommands) {
   const std::string usage = UsageText("cdma-monitor");
-  for (const char* word : {"--console", "--demo", "--port DEVICE", "--report-url URL", "report", "send", "ping",
+  for (const char* word : {"--console", "--demo", "--port DEVICE", "--report-url URL", "--headless", "--metrics",
+                           "--metrics-identity", "report", "send", "ping",
                            "entries", "select NAME", "connect", "disconnect", "quit"})
     EXPECT_NE(usage.find(word), std::string::npos) << word;
   EXPECT_EQ(VersionText().rfind("cdma-monitor ", 0), 0u);

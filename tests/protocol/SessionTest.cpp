@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/WindowMessages.h"
 #include "protocol/Modem_Unit.h"
@@ -129,6 +131,27 @@ TEST_F(Session, DamagedFramesAreCountedAndNeverDispatched) {
   EXPECT_EQ(FModem.BadFramesCount(), 1u);
   EXPECT_EQ(FModem.CommonPacketsCount(), 1);
   EXPECT_EQ(FModem.PacketsCount(), 1);
+}
+
+TEST_F(Session, CountersTellFramesDamageAndLogCodesAndNeverGoBack) {
+  EXPECT_FALSE(FModem.Counters().LastLogPacket);
+  TByteString damaged = FrameBytes(LogPacket(0x1069));
+  damaged[3] = static_cast<char>(damaged[3] ^ 0x40);
+  const auto before = std::chrono::steady_clock::now();
+  // Two routed codes, one in the routed range without a route, one beyond it, a reply, a damaged frame.
+  FModem.ProcessReceivedBytes(FrameBytes(LogPacket(0x1069)) + FrameBytes(LogPacket(0x1069)) +
+                              FrameBytes(LogPacket(0x1080)) + FrameBytes(LogPacket(0x1001)) +
+                              FrameBytes(LogPacket(0x7777)) + FrameBytes(Bytes({0x0C, 0x00})) + damaged);
+  // The window's own counters are reset by the window; these are not.
+  FModem.SetCommonPacketsCount(0);
+  const TSessionCounters counters = FModem.Counters();
+  EXPECT_EQ(counters.FramesReceived, 6u);
+  EXPECT_EQ(counters.BadFrames, 1u);
+  const std::vector<std::pair<uint16_t, uint64_t>> expected = {{0x1069, 2}, {0x1080, 1}};
+  EXPECT_EQ(counters.LogPackets, expected);
+  EXPECT_EQ(counters.OtherLogPackets, 2u);
+  ASSERT_TRUE(counters.LastLogPacket);
+  EXPECT_GE(*counters.LastLogPacket, before);
 }
 
 TEST_F(Session, PortErrorsArePostedWithTheirTextAndClearedBySendCommand) {

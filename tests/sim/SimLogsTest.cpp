@@ -409,4 +409,19 @@ TEST(SimScenario, SameSeedSameStory) {
   EXPECT_NE(a.RxDbm(0), c.RxDbm(0));
 }
 
+TEST(SimScenario, WeakSignalKeepsRxBelowMinus100WhileItStillFades) {
+  TSimScenario scenario(3, {283});
+  scenario.SetWeakSignal(true);
+  double lowest = 0, highest = -200;
+  for (double ms = 0; ms <= 600000; ms += 500) {
+    scenario.AdvanceTo(ms);
+    const double rx = scenario.RxDbm(0);
+    ASSERT_LT(rx, -100.0) << "at " << ms << " ms";
+    ASSERT_GE(rx, -105.0) << "at " << ms << " ms";
+    lowest = std::min(lowest, rx);
+    highest = std::max(highest, rx);
+  }
+  EXPECT_GT(highest - lowest, 1.0);
+}
+
 }  // namespace

@@ -18,6 +18,7 @@
 #include "app/MonitorPlatform.h"
 #include "gui/AuricStyle.h"
 #include "gui/MonitorWindow.h"
+#include "metrics/MetricsEndpoint.h"
 
 #ifndef CDMA_VERSION
 #define CDMA_VERSION "0.0.0"
@@ -72,10 +73,17 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   QApplication::setDesktopFileName(QStringLiteral("cdma-monitor"));
   ApplyAuricStyle(app);
 
+  // The metrics endpoint listens before any modem is searched: an address that cannot be bound
+  // ends the program here.
+  auto endpoint = TMetricsEndpoint::Create(aOptions.Metrics, aOptions.MetricsIdentity, std::cerr);
+  if (!endpoint) return 2;
+  const std::unique_ptr<TMetricsEndpoint> metrics = std::move(*endpoint);
+
   const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr);
   if (!platform) return 1;
 
   TMonitorWindow monitor(platform->FormOptions());
+  if (metrics) metrics->Attach(monitor.Logic());
   if (aOptions.ReportUrl) monitor.Logic().ReportSender().SetReportUrl(*aOptions.ReportUrl);
 
   // SIGINT and SIGTERM close the window as its close button would.
@@ -95,6 +103,7 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   monitor.Window().show();
   if (aOnShown) aOnShown(monitor);
   const int status = QApplication::exec();
+  if (metrics) metrics->Detach();
 
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
