@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   const std::string tail = " (" + path + ")";
   FUZZ_CHECK(description.size() > tail.size() && description.ends_with(tail));
   const std::string name = description.substr(0, description.size() - tail.size());
-  FUZZ_CHECK(name.size() <= 2 * kMaxDeviceText + 3);
+  FUZZ_CHECK(name.size() <= 3 * kMaxDeviceText + 3);  // vendor, model, interface
   FUZZ_CHECK(CleanDeviceText(name).has_value());
   for (char c : name) FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
   return 0;
