@@ -92,6 +92,7 @@ TUdevMonitorSource::~TUdevMonitorSource() { Stop(); }
 
 bool TUdevMonitorSource::Start(TPortNotifier& aNotifier) {
   if (Running()) return true;
+  std::lock_guard lock(LibudevLock());
   FLastError = 0;
   const auto fail = [this](int aError) {
     FLastError = aError != 0 ? aError : EINVAL;
@@ -123,6 +124,7 @@ void TUdevMonitorSource::Stop() {
     }
     FThread.join();
   }
+  std::lock_guard lock(LibudevLock());
   CloseAll();
 }
 
@@ -160,14 +162,29 @@ void TUdevMonitorSource::Run(TPortNotifier& aNotifier) {
     }
     bool lostSome = false;
     for (;;) {
-      errno = 0;
-      TUdevDevicePtr device(udev_monitor_receive_device(FMonitor));
-      if (!device) {
-        if (errno == ENOBUFS) {
-          lostSome = true;
-          continue;
+      // What the event means is worked out under the library's lock, and told after it.
+      std::optional<TPortChange> change;
+      {
+        std::lock_guard lock(LibudevLock());
+        errno = 0;
+        TUdevDevicePtr device(udev_monitor_receive_device(FMonitor));
+        if (!device) {
+          if (errno == ENOBUFS) {
+            lostSome = true;
+            continue;
+          }
+          break;  // nothing more queued, or a message the library refused
         }
-        break;  // nothing more queued, or a message the library refused
+        const char* action = udev_device_get_action(device.get());
+        const std::string_view what(action ? action : "");
+        if (what == "add") {
+          // A device already gone again has no parent left and is no port.
+          if (std::optional<TSerialDeviceInfo> port = SerialPortOf(device.get()))
+            change = TPortChange{TPortChangeKind::Arrival, std::move(port->Path), port->DeviceNumber};
+        } else if (what == "remove") {
+          if (const char* node = udev_device_get_devnode(device.get()))
+            change = TPortChange{TPortChangeKind::Removal, node, std::nullopt};
+        }
       }
       {
         std::lock_guard lock(FCountLock);
@@ -175,17 +192,7 @@ void TUdevMonitorSource::Run(TPortNotifier& aNotifier) {
       }
       FCounted.notify_all();
       FHeardEvent = true;
-      const char* action = udev_device_get_action(device.get());
-      if (!action) continue;
-      const std::string_view what(action);
-      if (what == "add") {
-        // A device already gone again has no parent left and is no port.
-        if (std::optional<TSerialDeviceInfo> port = SerialPortOf(device.get()))
-          aNotifier.Report({TPortChangeKind::Arrival, std::move(port->Path), port->DeviceNumber});
-      } else if (what == "remove") {
-        const char* node = udev_device_get_devnode(device.get());
-        if (node) aNotifier.Report({TPortChangeKind::Removal, node, std::nullopt});
-      }
+      if (change) aNotifier.Report(*change);
     }
     // The queue overflowed: what the listing shows now is all that can be recovered.
     if (lostSome) aNotifier.Rescan();
@@ -342,6 +349,7 @@ TDeviceNotifications::TDeviceNotifications(TMessageTarget& aTarget, TPortTable& 
 TDeviceNotifications::~TDeviceNotifications() { Stop(); }
 
 bool TDeviceNotifications::DeviceManagerRuns() {
+  std::lock_guard lock(LibudevLock());
   TUdevPtr context = NewUdev();
   if (!context) return false;
   udev_queue* queue = udev_queue_new(context.get());

@@ -63,6 +63,11 @@ TPortFacts FactsOf(udev_device* aTty, udev_device* aParent) {
 void TUdevDeleter::operator()(udev* aUdev) const { udev_unref(aUdev); }
 void TUdevDeleter::operator()(udev_device* aDevice) const { udev_device_unref(aDevice); }
 
+std::mutex& LibudevLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 TUdevPtr NewUdev() { return TUdevPtr(udev_new()); }
 
 std::optional<TSerialDeviceInfo> SerialPortOf(udev_device* aDevice) {
@@ -89,6 +94,7 @@ std::optional<TSerialDeviceInfo> SerialPortOf(udev_device* aDevice) {
 
 std::vector<TSerialDeviceInfo> ScanSerialDevices() {
   std::vector<TSerialDeviceInfo> devices;
+  std::unique_lock lock(LibudevLock());
   TUdevPtr context = NewUdev();
   if (!context) return devices;
   udev_enumerate* enumerate = udev_enumerate_new(context.get());
@@ -102,6 +108,8 @@ std::vector<TSerialDeviceInfo> ScanSerialDevices() {
     }
   }
   udev_enumerate_unref(enumerate);
+  context.reset();
+  lock.unlock();
   std::sort(devices.begin(), devices.end(), [](const TSerialDeviceInfo& a, const TSerialDeviceInfo& b) {
     return NaturalLess(a.Path, b.Path);
   });

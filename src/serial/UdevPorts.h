@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,15 +25,19 @@ struct TUdevDeleter {
 using TUdevPtr = std::unique_ptr<udev, TUdevDeleter>;
 using TUdevDevicePtr = std::unique_ptr<udev_device, TUdevDeleter>;
 
+// libudev keeps process-wide state (the random keys of its hash tables) that it writes without a
+// lock; every call into it, on any thread and with any context, is made under this one.
+std::mutex& LibudevLock();
+
 // A library context; none when the library cannot make one.
 TUdevPtr NewUdev();
 
 // The serial port behind a tty device, when it is one: a device node in /dev with a plain name,
 // a parent device on a bus (no virtual console, no pseudo-terminal), and not a placeholder the
 // 8250 driver keeps for a UART that is not there. A device gone from sysfs has no parent and is
-// none.
+// none. The caller holds LibudevLock.
 std::optional<TSerialDeviceInfo> SerialPortOf(udev_device* aDevice);
 
 // Every serial port present, in natural name order (ttyUSB2 before ttyUSB10). Empty when the
-// library fails.
+// library fails. Takes LibudevLock.
 std::vector<TSerialDeviceInfo> ScanSerialDevices();
