@@ -1,6 +1,6 @@
 // Writes the fuzz targets' seed corpora: streams recorded from the simulated modem on a
 // pseudo-terminal in every link type (with and without faults), the monitor's own command frames,
-// and a few hand-made uevents, sysfs contents and ping replies.
+// and a few hand-made device texts and ping replies.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -203,38 +203,9 @@ void WriteCodecAndCommandSeeds(const fs::path& aCorpus) {
   WriteSeed(aCorpus / "frame_bound", "partial", TByteString("\x10\x00\x26\x00", 4) + Control(5));
 }
 
-TByteString Datagram(std::initializer_list<std::string_view> aFields) {
-  TByteString d;
-  for (std::string_view f : aFields) (d += f) += '\0';
-  return d;
-}
-
-TByteString TtyEvent(const std::string& aAction, const std::string& aPath, const std::string& aName) {
-  return Datagram({aAction + "@" + aPath, "ACTION=" + aAction, "DEVPATH=" + aPath, "SUBSYSTEM=tty", "MAJOR=188",
-                   "MINOR=0", "DEVNAME=" + aName, "SEQNUM=4711"});
-}
-
-void WriteUeventSeeds(const fs::path& aCorpus) {
-  const std::string usbTty = "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/ttyUSB0/tty/ttyUSB0";
-  const std::string usbDevice = "/devices/pci0000:00/0000:00:14.0/usb1/1-2";
-  const fs::path dir = aCorpus / "uevent";
-  WriteSeed(dir, "tty-add", TtyEvent("add", usbTty, "ttyUSB0"));
-  WriteSeed(dir, "tty-remove", TtyEvent("remove", usbTty, "ttyUSB0"));
-  WriteSeed(dir, "acm-add", TtyEvent("add", "/devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/tty/ttyACM0", "ttyACM0"));
-  WriteSeed(dir, "uart-add", Datagram({"add@/devices/pnp0/00:04/tty/ttyS0", "ACTION=add",
-                                       "DEVPATH=/devices/pnp0/00:04/tty/ttyS0", "SUBSYSTEM=tty"}));
-  WriteSeed(dir, "usb-add", Datagram({"add@" + usbDevice, "ACTION=add", "DEVPATH=" + usbDevice, "SUBSYSTEM=usb",
-                                      "DEVNAME=bus/usb/001/005", "DEVTYPE=usb_device", "SEQNUM=4700"}));
-  WriteSeed(dir, "usb-bind", Datagram({"bind@" + usbDevice, "ACTION=bind", "DEVPATH=" + usbDevice, "SUBSYSTEM=usb",
-                                       "DRIVER=usb"}));
-  WriteSeed(dir, "virtual-add", TtyEvent("add", "/devices/virtual/tty/ptmx", "ptmx"));
-  static constexpr char kLibudev[] = "libudev\0\xfe\xed\xca\xfe\0\0\0\0ACTION=add\0SUBSYSTEM=tty\0DEVNAME=ttyUSB1\0";
-  WriteSeed(dir, "libudev", TByteString(kLibudev, sizeof kLibudev - 1));
-}
-
-// The input layout of sysfs_attributes: five strings each ended by a backslash and another
-// character, the probed name, then the byte that says which files exist.
-TByteString SysfsInput(std::initializer_list<std::string_view> aStrings, std::string_view aProbe, uint8_t aPresent) {
+// The input layout of port_description: five strings each ended by a backslash and another
+// character, the byte that says which are present, then the device name.
+TByteString DescriptionInput(std::initializer_list<std::string_view> aStrings, uint8_t aPresent, std::string_view aName) {
   TByteString input;
   for (std::string_view s : aStrings) {
     for (char c : s) {
@@ -243,20 +214,20 @@ TByteString SysfsInput(std::initializer_list<std::string_view> aStrings, std::st
     }
     input += "\\ ";
   }
-  input += aProbe;
   input.push_back(static_cast<char>(aPresent));
+  input += aName;
   return input;
 }
 
-void WriteSysfsSeeds(const fs::path& aCorpus) {
-  const fs::path dir = aCorpus / "sysfs_attributes";
-  WriteSeed(dir, "usb-product", SysfsInput({"Mobile Broadband Modem\n", "Diagnostics\n", "4\n", "option", "cdc_acm"},
-                                           "ttyUSB0", 0xFF));
-  WriteSeed(dir, "usb-interface", SysfsInput({"", "Modem Interface\n", "0\n", "option", "cdc_acm"}, "ttyACM0", 0xED));
-  WriteSeed(dir, "driver-only", SysfsInput({"", "", "2\n", "../../bus/drivers/option1", "cdc_acm"}, "ttyS0", 0x70));
-  WriteSeed(dir, "blank", SysfsInput({"  \n\t", " ", " 0 ", "", ""}, "tty1", 0x9F));
-  WriteSeed(dir, "controls",
-            SysfsInput({"Modem\r\x1b[2J\x7f\n"sv, "Iface\0x"sv, "0"sv, "a b"sv, ".."sv}, "../ttyUSB0", 0xFF));
+void WriteDescriptionSeeds(const fs::path& aCorpus) {
+  const fs::path dir = aCorpus / "port_description";
+  WriteSeed(dir, "database", DescriptionInput({"Acme", "CDMA Modem", "Diagnostics", "Modem", "option1"}, 0x1F, "ttyUSB0"));
+  WriteSeed(dir, "product", DescriptionInput({"", "", "", "Mobile Broadband Modem", "option1"}, 0x18, "ttyUSB1"));
+  WriteSeed(dir, "interface", DescriptionInput({"", "", "Modem Interface", "", "cdc_acm"}, 0x14, "ttyACM0"));
+  WriteSeed(dir, "driver-only", DescriptionInput({"", "", "", "", "serial8250"}, 0x10, "ttyS4"));
+  WriteSeed(dir, "blank", DescriptionInput({"  \n\t", " ", " 0 ", "", ""}, 0x1F, "ttyUSB2"));
+  WriteSeed(dir, "controls", DescriptionInput({"Acme\r\x1b[2J"sv, "Modem\x7f\n"sv, "Iface\0x"sv, "a  b"sv, ".."sv}, 0x1F, "tty\n"));
+  WriteSeed(dir, "long-utf8", DescriptionInput({"", std::string(60, 'x') + "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9", "", "", ""}, 0x02, "ttyUSB9"));
 }
 
 // aHeaderWords: the IP header's length in 32-bit words (5 without options); 0 for none.
@@ -294,8 +265,7 @@ int main(int argc, char** argv) {
     const fs::path corpus = argv[1];
     WriteModemSeeds(corpus);
     WriteCodecAndCommandSeeds(corpus);
-    WriteUeventSeeds(corpus);
-    WriteSysfsSeeds(corpus);
+    WriteDescriptionSeeds(corpus);
     WriteEchoSeeds(corpus);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "record_seeds: %s\n", e.what());

@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev php-cli
   qt6-base-dev python3-dbusmock dbus-daemon
+  libudev-dev umockdev libumockdev-dev
   fonts-dejavu-core fonts-dejavu-extra locales
   clang libclang-rt-14-dev llvm
   libmicrohttpd-dev prometheus systemd

@@ -12,11 +12,14 @@ namespace {
 class TNotificationRegistration final : public TDeviceNotifyRegistration {
  public:
   TNotificationRegistration(TMessageTarget& aTarget, TPortTable& aTable, TDemoModem* aDemo,
-                            std::unique_ptr<TPortPathWatch> aPathWatch)
+                            std::unique_ptr<TPortPathWatch> aPathWatch, std::ostream* aNotices)
       : FNotifications(aTarget, aTable) {
     if (aDemo) FNotifications.AddSource(aDemo->TakeEventSource());
     FNotifications.AddSource(std::move(aPathWatch));
     FNotifications.Start();
+    // Which source the user can check: `udevadm monitor --udev --subsystem-match=tty` shows
+    // the same events for "udev", `--kernel` for "kernel".
+    if (aNotices) *aNotices << "cdma-monitor: port plug and unplug from " << FNotifications.SourceName() << '\n';
   }
 
  private:
@@ -27,7 +30,9 @@ class TNotificationRegistration final : public TDeviceNotifyRegistration {
 
 std::unique_ptr<TMonitorPlatform> TMonitorPlatform::Create(const TMonitorOptions& aOptions, std::ostream& aErrors) {
   try {
-    return std::make_unique<TMonitorPlatform>(aOptions);
+    auto platform = std::make_unique<TMonitorPlatform>(aOptions);
+    platform->FNotices = &aErrors;
+    return platform;
   } catch (const std::exception& e) {
     aErrors << "cdma-monitor: the simulated modem did not start: " << e.what() << '\n';
     return nullptr;
@@ -35,7 +40,7 @@ std::unique_ptr<TMonitorPlatform> TMonitorPlatform::Create(const TMonitorOptions
 }
 
 TMonitorPlatform::TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable) : FTable(aTable) {
-  // Neither uevents nor sysfs name a pseudo-terminal or a symlink as given: their paths are watched.
+  // No device listing names a pseudo-terminal or a symlink as given: their paths are watched.
   if (!aOptions.Ports.empty()) {
     std::vector<TPortPathWatch::TWatchedPort> ports;
     for (const std::string& device : aOptions.Ports) ports.push_back({device, "Serial device (" + device + ")"});
@@ -55,11 +60,11 @@ TMonitorPlatform::~TMonitorPlatform() = default;
 TMainFmOptions TMonitorPlatform::FormOptions() {
   TMainFmOptions options;
   TPortTable* table = &FTable;
-  options.EnumerateComPorts = [table] { return EnumerateComPorts(false, true, {}, *table); };
+  options.EnumerateComPorts = [table] { return EnumerateComPorts(false, true, *table); };
   options.PortTable = table;
   options.DialupService = FDialup.get();
   options.RegisterDeviceNotification = [this](TMessageTarget& aTarget) -> std::unique_ptr<TDeviceNotifyRegistration> {
-    return std::make_unique<TNotificationRegistration>(aTarget, FTable, FDemo.get(), std::move(FPathWatch));
+    return std::make_unique<TNotificationRegistration>(aTarget, FTable, FDemo.get(), std::move(FPathWatch), FNotices);
   };
   return options;
 }

@@ -27,8 +27,8 @@ class TMonitorPlatform {
   // simulated modem cannot start.
   static std::unique_ptr<TMonitorPlatform> Create(const TMonitorOptions& aOptions, std::ostream& aErrors);
 
-  // The window logic's platform: discovery over sysfs and the extra ports, notifications from
-  // the kernel, the sysfs rescan and the demo, and the dial-up service. Must not outlive this
+  // The window logic's platform: discovery through libudev and the extra ports, notifications
+  // from the device manager or the kernel, the rescan and the demo, and the dial-up service. Must not outlive this
   // object.
   TMainFmOptions FormOptions();
   TDemoModem* Demo() { return FDemo.get(); }
@@ -40,4 +40,6 @@ class TMonitorPlatform {
   std::unique_ptr<TPortPathWatch> FPathWatch;
   std::unique_ptr<TDemoModem> FDemo;
   std::unique_ptr<TDialupService> FDialup;
+  // Where the port-event source in use is told, once the window registers; none: nowhere.
+  std::ostream* FNotices = nullptr;
 };

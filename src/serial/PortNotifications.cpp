@@ -1,10 +1,9 @@
-// Port plug and unplug: the uevent parser, the netlink listener, the sysfs rescan and the one place they meet.
+// Port plug and unplug: the libudev monitor, the rescan, the path watch and the one place they meet.
 #include "serial/PortNotifications.h"
 
-#include <linux/netlink.h>
+#include <libudev.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,16 +14,8 @@
 
 namespace {
 
-// The kernel's uevents go to multicast group 1; udev re-broadcasts its own on group 2.
-constexpr uint32_t kKernelGroup = 1;
-// A uevent's variables fill at most 2 KiB; room to spare tells a cut datagram by MSG_TRUNC.
-constexpr size_t kDatagramBuffer = 8192;
-// Plugging a modem sends a burst of uevents; the socket's default queue can overflow.
+// Plugging a modem sends a burst of events; the socket's default queue can overflow.
 constexpr int kReceiveBuffer = 1 << 20;
-
-bool StartsWith(std::string_view aText, std::string_view aPrefix) {
-  return aText.substr(0, aPrefix.size()) == aPrefix;
-}
 
 void PostPortMessage(TMessageTarget& aTarget, uintptr_t aEvent, uint16_t aNumber) {
   aTarget.PostMessage({WM_DEVICECHANGE, aEvent, kDeviceTypePort, "COM" + std::to_string(aNumber)});
@@ -32,67 +23,14 @@ void PostPortMessage(TMessageTarget& aTarget, uintptr_t aEvent, uint16_t aNumber
 
 }  // namespace
 
-std::optional<TPortChange> ParseUevent(std::string_view aDatagram, std::string_view aDevDir) {
-  // Every field ends in NUL; a datagram that does not was cut short or is not a uevent.
-  if (aDatagram.empty() || aDatagram.back() != '\0') return std::nullopt;
-  std::string_view header;
-  std::optional<std::string_view> action, devpath, subsystem, devname;
-  bool first = true;
-  for (size_t pos = 0; pos < aDatagram.size();) {
-    const size_t end = aDatagram.find('\0', pos);
-    const std::string_view field = aDatagram.substr(pos, end - pos);
-    pos = end + 1;
-    if (first) {
-      header = field;
-      first = false;
-      continue;
-    }
-    const size_t eq = field.find('=');
-    if (eq == std::string_view::npos) continue;
-    const std::string_view key = field.substr(0, eq);
-    const std::string_view value = field.substr(eq + 1);
-    for (auto [name, slot] : {std::pair{"ACTION", &action}, std::pair{"DEVPATH", &devpath},
-                              std::pair{"SUBSYSTEM", &subsystem}, std::pair{"DEVNAME", &devname}})
-      if (key == name && !*slot) *slot = value;
-  }
-
-  // "ACTION@DEVPATH"; udev's re-broadcasts begin "libudev" and have no '@'.
-  const size_t at = header.find('@');
-  if (at == std::string_view::npos || at == 0) return std::nullopt;
-  const std::string_view headerAction = header.substr(0, at);
-  const std::string_view headerPath = header.substr(at + 1);
-  if ((action && *action != headerAction) || (devpath && *devpath != headerPath) || !subsystem) return std::nullopt;
-
-  TPortChange change;
-  if (headerAction == "add")
-    change.Kind = TPortChangeKind::Arrival;
-  else if (headerAction == "remove")
-    change.Kind = TPortChangeKind::Removal;
-  else
-    return std::nullopt;
-  // Virtual devices (consoles, network interfaces, loop devices, modules) and the machine's own
-  // memory blocks and processors (hot-plugged by a hypervisor in bursts) are never a modem; each
-  // "other device" message may start a modem search, so only plugged hardware counts.
-  if (!StartsWith(headerPath, "/devices/") || StartsWith(headerPath, "/devices/virtual/") ||
-      StartsWith(headerPath, "/devices/system/"))
-    return std::nullopt;
-
-  if (*subsystem != "tty") return TPortChange{TPortChangeKind::NodesChanged, {}};
-  const std::string_view name = devname ? *devname : headerPath.substr(headerPath.rfind('/') + 1);
-  if (!IsPlainDeviceName(name)) return std::nullopt;
-  change.DevicePath = std::string(aDevDir) + "/" + std::string(name);
-  return change;
-}
-
 // --- TPortNotifier ---------------------------------------------------------------------------
 
-TPortNotifier::TPortNotifier(TMessageTarget& aTarget, TPortTable& aTable, TDeviceTree aTree)
-    : FTarget(aTarget), FTable(aTable), FTree(std::move(aTree)) {
-  for (const TSerialDeviceInfo& device : ScanSerialDevices(FTree)) {
-    FTable.NumberFor(device.Path);
-    FPresent.insert(device.Path);
-  }
-  for (const TPortTable::TExtraPort& extra : FTable.ExtraPorts()) FPresent.insert(extra.Path);
+TPortNotifier::TPortNotifier(TMessageTarget& aTarget, TPortTable& aTable, TSerialDeviceScan aScan)
+    : FTarget(aTarget), FTable(aTable), FScan(std::move(aScan)) {
+  if (FScan)
+    for (const TSerialDeviceInfo& device : FScan())
+      FPresent[FTable.NumberFor(device.Path, device.DeviceNumber)].insert(device.Path);
+  for (const TPortTable::TExtraPort& extra : FTable.ExtraPorts()) FPresent[extra.Number].insert(extra.Path);
 }
 
 void TPortNotifier::Report(const TPortChange& aChange) {
@@ -102,14 +40,30 @@ void TPortNotifier::Report(const TPortChange& aChange) {
 
 void TPortNotifier::ReportLocked(const TPortChange& aChange) {
   switch (aChange.Kind) {
-    case TPortChangeKind::Arrival:
-      if (aChange.DevicePath.empty() || !FPresent.insert(aChange.DevicePath).second) return;
-      PostPortMessage(FTarget, DBT_DEVICEARRIVAL, FTable.NumberFor(aChange.DevicePath));
+    case TPortChangeKind::Arrival: {
+      if (aChange.DevicePath.empty()) return;
+      const uint16_t number = FTable.NumberFor(aChange.DevicePath, aChange.DeviceNumber);
+      std::set<std::string>& paths = FPresent[number];
+      // A second path to a device already present (its by-id link, a name given on the command
+      // line) is no news.
+      if (paths.insert(aChange.DevicePath).second && paths.size() == 1)
+        PostPortMessage(FTarget, DBT_DEVICEARRIVAL, number);
       return;
-    case TPortChangeKind::Removal:
-      if (FPresent.erase(aChange.DevicePath) == 0) return;
-      if (auto number = FTable.FindNumber(aChange.DevicePath)) PostPortMessage(FTarget, DBT_DEVICEREMOVECOMPLETE, *number);
+    }
+    case TPortChangeKind::Removal: {
+      const std::optional<uint16_t> number = FTable.FindNumber(aChange.DevicePath);
+      if (!number) return;
+      // The path may have been given to another device's number since; look through them all.
+      for (auto it = FPresent.begin(); it != FPresent.end(); ++it) {
+        if (it->second.erase(aChange.DevicePath) == 0) continue;
+        const uint16_t gone = it->first;
+        if (!it->second.empty()) return;
+        FPresent.erase(it);
+        PostPortMessage(FTarget, DBT_DEVICEREMOVECOMPLETE, gone);
+        return;
+      }
       return;
+    }
     case TPortChangeKind::NodesChanged:
       FTarget.PostMessage({WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, std::nullopt});
       return;
@@ -118,142 +72,130 @@ void TPortNotifier::ReportLocked(const TPortChange& aChange) {
 
 void TPortNotifier::Rescan() {
   std::lock_guard lock(FLock);
-  const std::vector<TSerialDeviceInfo> devices = ScanSerialDevices(FTree);
+  const std::vector<TSerialDeviceInfo> devices = FScan ? FScan() : std::vector<TSerialDeviceInfo>{};
   std::set<std::string> keep;
   for (const TSerialDeviceInfo& device : devices) keep.insert(device.Path);
-  // Extra ports are not in sysfs; they leave only by their own removal.
+  // Extra ports are not listed; they leave only by their own removal.
   for (const TPortTable::TExtraPort& extra : FTable.ExtraPorts()) keep.insert(extra.Path);
   std::vector<std::string> gone;
-  for (const std::string& path : FPresent)
-    if (!keep.count(path)) gone.push_back(path);
-  for (const std::string& path : gone) ReportLocked({TPortChangeKind::Removal, path});
-  for (const TSerialDeviceInfo& device : devices) ReportLocked({TPortChangeKind::Arrival, device.Path});
+  for (const auto& [number, paths] : FPresent)
+    for (const std::string& path : paths)
+      if (!keep.count(path)) gone.push_back(path);
+  for (const std::string& path : gone) ReportLocked({TPortChangeKind::Removal, path, std::nullopt});
+  for (const TSerialDeviceInfo& device : devices)
+    ReportLocked({TPortChangeKind::Arrival, device.Path, device.DeviceNumber});
 }
 
-// --- TUeventListener -------------------------------------------------------------------------
+// --- TUdevMonitorSource ----------------------------------------------------------------------
 
-TUeventListener::~TUeventListener() { Stop(); }
+TUdevMonitorSource::~TUdevMonitorSource() { Stop(); }
 
-bool TUeventListener::Start(TPortNotifier& aNotifier) {
+bool TUdevMonitorSource::Start(TPortNotifier& aNotifier) {
   if (Running()) return true;
+  std::lock_guard lock(LibudevLock());
   FLastError = 0;
-  FSocket = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT);
-  if (FSocket < 0) {
-    FLastError = errno;
-    return false;
-  }
-  // The forced size needs privilege; the plain one is capped by the system but better than none.
-  if (::setsockopt(FSocket, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof kReceiveBuffer) != 0)
-    ::setsockopt(FSocket, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
-  sockaddr_nl address{};
-  address.nl_family = AF_NETLINK;
-  address.nl_groups = kKernelGroup;
-  socklen_t length = sizeof address;
-  if (::bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    FLastError = errno;
+  const auto fail = [this](int aError) {
+    FLastError = aError != 0 ? aError : EINVAL;
     CloseAll();
     return false;
-  }
-  FPortId = address.nl_pid;
+  };
+  errno = 0;
+  FUdev = NewUdev();
+  if (!FUdev) return fail(errno);
+  FMonitor = udev_monitor_new_from_netlink(FUdev.get(), FKind == TUdevEventKind::Udev ? "udev" : "kernel");
+  if (!FMonitor) return fail(errno);
+  udev_monitor_set_receive_buffer_size(FMonitor, kReceiveBuffer);
+  if (const int r = udev_monitor_filter_add_match_subsystem_devtype(FMonitor, "tty", nullptr); r < 0) return fail(-r);
+  if (const int r = udev_monitor_enable_receiving(FMonitor); r < 0) return fail(-r);
   FWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (FWake < 0) {
-    FLastError = errno;
-    CloseAll();
-    return false;
-  }
+  if (FWake < 0) return fail(errno);
   try {
     FThread = std::thread([this, &aNotifier] { Run(aNotifier); });
   } catch (const std::system_error& e) {
-    FLastError = e.code().value();
-    CloseAll();
-    return false;
+    return fail(e.code().value());
   }
   return true;
 }
 
-void TUeventListener::Stop() {
+void TUdevMonitorSource::Stop() {
   if (FThread.joinable()) {
     const uint64_t one = 1;
     while (::write(FWake, &one, sizeof one) < 0 && errno == EINTR) {
     }
     FThread.join();
   }
+  std::lock_guard lock(LibudevLock());
   CloseAll();
 }
 
-void TUeventListener::CloseAll() {
-  if (FSocket >= 0) ::close(FSocket);
+void TUdevMonitorSource::CloseAll() {
+  if (FMonitor) udev_monitor_unref(FMonitor);
+  FMonitor = nullptr;
+  FUdev.reset();
   if (FWake >= 0) ::close(FWake);
-  FSocket = FWake = -1;
-  FPortId = 0;
+  FWake = -1;
 }
 
-bool TUeventListener::WaitForDatagrams(uint64_t aCount, std::chrono::milliseconds aTimeout) const {
+uint64_t TUdevMonitorSource::Events() const {
+  std::lock_guard lock(FCountLock);
+  return FEvents;
+}
+
+bool TUdevMonitorSource::WaitForEvents(uint64_t aCount, std::chrono::milliseconds aTimeout) const {
   std::unique_lock lock(FCountLock);
-  return FCounted.wait_for(lock, aTimeout, [&] { return FDatagrams > aCount; });
+  return FCounted.wait_for(lock, aTimeout, [&] { return FEvents > aCount; });
 }
 
-void TUeventListener::Run(TPortNotifier& aNotifier) {
-  std::vector<char> buffer(kDatagramBuffer);
-  const std::string devDir = aNotifier.Tree().Dev;
-  pollfd fds[2] = {{FSocket, POLLIN, 0}, {FWake, POLLIN, 0}};
+void TUdevMonitorSource::Run(TPortNotifier& aNotifier) {
+  pollfd fds[2] = {{udev_monitor_get_fd(FMonitor), POLLIN, 0}, {FWake, POLLIN, 0}};
   for (;;) {
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
-      FHeardKernel = false;
+      FHeardEvent = false;
       return;
     }
     if (fds[1].revents != 0) return;
-    // One device plugged in sends a burst of "other device" events; the window needs one.
-    bool nodesToldInBurst = false;
+    if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0) {
+      // The socket is broken; the rescan takes over (see HeardEvent).
+      FHeardEvent = false;
+      return;
+    }
     bool lostSome = false;
     for (;;) {
-      sockaddr_nl sender{};
-      iovec io{buffer.data(), buffer.size()};
-      msghdr message{};
-      message.msg_name = &sender;
-      message.msg_namelen = sizeof sender;
-      message.msg_iov = &io;
-      message.msg_iovlen = 1;
-      const ssize_t n = ::recvmsg(FSocket, &message, MSG_DONTWAIT);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        if (errno == ENOBUFS) {
-          lostSome = true;
-          continue;
+      // What the event means is worked out under the library's lock, and told after it.
+      std::optional<TPortChange> change;
+      {
+        std::lock_guard lock(LibudevLock());
+        errno = 0;
+        TUdevDevicePtr device(udev_monitor_receive_device(FMonitor));
+        if (!device) {
+          if (errno == ENOBUFS) {
+            lostSome = true;
+            continue;
+          }
+          break;  // nothing more queued, or a message the library refused
         }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
-        // The socket is broken; the rescan takes over (see HeardKernel).
-        FHeardKernel = false;
-        return;
+        const char* action = udev_device_get_action(device.get());
+        const std::string_view what(action ? action : "");
+        if (what == "add") {
+          // A device already gone again has no parent left and is no port.
+          if (std::optional<TSerialDeviceInfo> port = SerialPortOf(device.get()))
+            change = TPortChange{TPortChangeKind::Arrival, std::move(port->Path), port->DeviceNumber};
+        } else if (what == "remove") {
+          if (const char* node = udev_device_get_devnode(device.get()))
+            change = TPortChange{TPortChangeKind::Removal, node, std::nullopt};
+        }
       }
       {
         std::lock_guard lock(FCountLock);
-        ++FDatagrams;
+        ++FEvents;
       }
       FCounted.notify_all();
-      // Port id 0 is the kernel and cannot be taken by a process: anything else is forged or
-      // a re-broadcast.
-      if (message.msg_namelen < sizeof sender || sender.nl_pid != 0) continue;
-      FHeardKernel = true;
-      if ((message.msg_flags & MSG_TRUNC) != 0) continue;
-      std::optional<TPortChange> change = ParseUevent(std::string_view(buffer.data(), static_cast<size_t>(n)), devDir);
-      if (!change) continue;
-      if (change->Kind == TPortChangeKind::NodesChanged) {
-        if (std::exchange(nodesToldInBurst, true)) continue;
-      } else if (change->Kind == TPortChangeKind::Arrival) {
-        // The 8250 driver announces placeholders for UARTs that are not there; sysfs tells.
-        const std::string_view name = std::string_view(change->DevicePath).substr(change->DevicePath.rfind('/') + 1);
-        if (!ProbeSerialDevice(aNotifier.Tree(), name)) continue;
-      }
-      aNotifier.Report(*change);
+      FHeardEvent = true;
+      if (change) aNotifier.Report(*change);
     }
-    // Events were dropped by the kernel: what sysfs shows now is all that can be recovered.
-    if (lostSome) {
-      aNotifier.Rescan();
-      if (!nodesToldInBurst) aNotifier.Report({TPortChangeKind::NodesChanged, {}});
-    }
+    // The queue overflowed: what the listing shows now is all that can be recovered.
+    if (lostSome) aNotifier.Rescan();
   }
 }
 
@@ -306,24 +248,24 @@ bool TPeriodicPasses::WaitForPasses(uint64_t aCount, std::chrono::milliseconds a
   return FChanged.wait_for(lock, aTimeout, [&] { return FPasses > aCount; });
 }
 
-// --- TSysfsRescan ----------------------------------------------------------------------------
+// --- TPortRescan -----------------------------------------------------------------------------
 
-TSysfsRescan::TSysfsRescan(std::chrono::milliseconds aInterval, std::function<bool()> aWanted)
+TPortRescan::TPortRescan(std::chrono::milliseconds aInterval, std::function<bool()> aWanted)
     : FWanted(std::move(aWanted)), FPasses(aInterval, TPeriodicPasses::TFirstPass::AfterInterval) {}
 
-TSysfsRescan::~TSysfsRescan() { Stop(); }
+TPortRescan::~TPortRescan() { Stop(); }
 
-bool TSysfsRescan::Start(TPortNotifier& aNotifier) {
+bool TPortRescan::Start(TPortNotifier& aNotifier) {
   return FPasses.Start([this, &aNotifier] {
-    // While uevents arrive the passes would add nothing; the thread idles, ready to take over
-    // should the listener fail.
+    // While events arrive the passes would add nothing; the thread idles, ready to take over
+    // should the monitor fail.
     const bool wanted = !FWanted || FWanted();
     if (wanted) aNotifier.Rescan();
     return wanted;
   });
 }
 
-void TSysfsRescan::Stop() { FPasses.Stop(); }
+void TPortRescan::Stop() { FPasses.Stop(); }
 
 // --- TExtraPortEvents ------------------------------------------------------------------------
 
@@ -341,14 +283,14 @@ void TExtraPortEvents::Stop() {
 uint16_t TExtraPortEvents::Plug(const std::string& aDevicePath, const std::string& aDescription) {
   std::lock_guard lock(FLock);
   const uint16_t number = FTable.RegisterExtraPort(aDevicePath, aDescription);
-  if (FNotifier) FNotifier->Report({TPortChangeKind::Arrival, aDevicePath});
+  if (FNotifier) FNotifier->Report({TPortChangeKind::Arrival, aDevicePath, CharDeviceNumberOf(aDevicePath)});
   return number;
 }
 
 void TExtraPortEvents::Unplug(const std::string& aDevicePath) {
   std::lock_guard lock(FLock);
   FTable.UnregisterExtraPort(aDevicePath);
-  if (FNotifier) FNotifier->Report({TPortChangeKind::Removal, aDevicePath});
+  if (FNotifier) FNotifier->Report({TPortChangeKind::Removal, aDevicePath, std::nullopt});
 }
 
 // --- TPortPathWatch ---------------------------------------------------------------------------
@@ -378,11 +320,11 @@ void TPortPathWatch::Pass(TPortNotifier& aNotifier) {
     // A path that leads somewhere else now is a device unplugged and another plugged in.
     if (watched.Target) {
       FTable.UnregisterExtraPort(watched.Port.Path);
-      aNotifier.Report({TPortChangeKind::Removal, watched.Port.Path});
+      aNotifier.Report({TPortChangeKind::Removal, watched.Port.Path, std::nullopt});
     }
     if (now) {
       FTable.RegisterExtraPort(watched.Port.Path, watched.Port.Description);
-      aNotifier.Report({TPortChangeKind::Arrival, watched.Port.Path});
+      aNotifier.Report({TPortChangeKind::Arrival, watched.Port.Path, CharDeviceNumberOf(watched.Port.Path)});
     }
     watched.Target = now;
   }
@@ -400,16 +342,45 @@ void TPortPathWatch::Stop() { FPasses.Stop(); }
 // --- TDeviceNotifications --------------------------------------------------------------------
 
 TDeviceNotifications::TDeviceNotifications(TMessageTarget& aTarget, TPortTable& aTable, TPortNotificationOptions aOptions)
-    : FNotifier(aTarget, aTable, std::move(aOptions.Tree)),
-      FUseUevents(aOptions.UseUevents),
-      FRescan(aOptions.RescanInterval, [this] { return !FListener.HeardKernel(); }) {}
+    : FNotifier(aTarget, aTable, std::move(aOptions.Scan)),
+      FChoice(aOptions.Source),
+      FRescan(aOptions.RescanInterval, [this] { return !FMonitor || !FMonitor->HeardEvent(); }) {}
 
 TDeviceNotifications::~TDeviceNotifications() { Stop(); }
+
+bool TDeviceNotifications::DeviceManagerRuns() {
+  std::lock_guard lock(LibudevLock());
+  TUdevPtr context = NewUdev();
+  if (!context) return false;
+  udev_queue* queue = udev_queue_new(context.get());
+  if (!queue) return false;
+  // The manager's control socket exists exactly while it runs.
+  const bool runs = udev_queue_get_udev_is_active(queue) != 0;
+  udev_queue_unref(queue);
+  return runs;
+}
 
 void TDeviceNotifications::Start() {
   if (FStarted) return;
   FStarted = true;
-  if (FUseUevents) FListener.Start(FNotifier);
+  std::optional<TUdevEventKind> kind;
+  switch (FChoice) {
+    case TPortEventSourceChoice::Auto:
+      kind = DeviceManagerRuns() ? TUdevEventKind::Udev : TUdevEventKind::Kernel;
+      break;
+    case TPortEventSourceChoice::Udev:
+      kind = TUdevEventKind::Udev;
+      break;
+    case TPortEventSourceChoice::Kernel:
+      kind = TUdevEventKind::Kernel;
+      break;
+    case TPortEventSourceChoice::RescanOnly:
+      break;
+  }
+  if (kind) {
+    FMonitor = std::make_unique<TUdevMonitorSource>(*kind);
+    if (!FMonitor->Start(FNotifier)) FMonitor.reset();
+  }
   FRescan.Start(FNotifier);
   for (auto& source : FSources) source->Start(FNotifier);
 }
@@ -417,8 +388,9 @@ void TDeviceNotifications::Start() {
 void TDeviceNotifications::Stop() {
   if (!FStarted) return;
   FStarted = false;
-  FListener.Stop();
   FRescan.Stop();
+  if (FMonitor) FMonitor->Stop();
+  FMonitor.reset();
   for (auto& source : FSources) source->Stop();
 }
 
@@ -426,4 +398,9 @@ void TDeviceNotifications::AddSource(std::unique_ptr<TPortEventSource> aSource) 
   if (!aSource) return;
   if (FStarted) aSource->Start(FNotifier);
   FSources.push_back(std::move(aSource));
+}
+
+std::string TDeviceNotifications::SourceName() const {
+  if (!Monitoring()) return "rescan";
+  return FMonitor->Kind() == TUdevEventKind::Udev ? "udev" : "kernel";
 }

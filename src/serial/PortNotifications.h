@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,9 @@
 #include "common/MessageTarget.h"
 #include "serial/PortTable.h"
 #include "serial/SetupAPI.h"
+#include "serial/UdevPorts.h"
+
+struct udev_monitor;
 
 // lParam of a port arrival or removal: the device type "port" of the platform's event record.
 constexpr intptr_t kDeviceTypePort = 3;
@@ -32,44 +36,39 @@ enum class TPortChangeKind {
 struct TPortChange {
   TPortChangeKind Kind = TPortChangeKind::NodesChanged;
   std::string DevicePath;  // the port's device node; empty for NodesChanged
+  std::optional<dev_t> DeviceNumber;  // of an arrival, where the source knows it
   bool operator==(const TPortChange&) const = default;
 };
 
-// What one kernel uevent datagram ("ACTION@DEVPATH\0KEY=VALUE\0...") means for the window: a tty
-// added or removed, another hardware device added or removed, or nothing (other actions, virtual
-// devices, anything malformed or cut short).
-std::optional<TPortChange> ParseUevent(std::string_view aDatagram, std::string_view aDevDir = "/dev");
-
 // The one place where changes from every source meet: it keeps the set of ports present and
 // posts a message only when a port's presence really changes, so that two sources seeing the
-// same change report it once. Arrival, removal and rescans may be called from any thread.
+// same change, or one device reached by two paths, are reported once. Arrival, removal and
+// rescans may be called from any thread.
 class TPortNotifier {
  public:
   // Takes the serial devices present now as known; only later changes are posted.
-  TPortNotifier(TMessageTarget& aTarget, TPortTable& aTable, TDeviceTree aTree = {});
+  TPortNotifier(TMessageTarget& aTarget, TPortTable& aTable, TSerialDeviceScan aScan = ScanSerialDevices);
 
   void Report(const TPortChange& aChange);
-  // Compares the serial devices of the tree with the previous rescan and reports the difference.
-  // The scan runs under the notifier's lock, so no other source's report can fall between what
-  // the scan saw and what it reports.
+  // Compares the serial devices present now with those known and reports the difference. The
+  // scan runs under the notifier's lock, so no other source's report can fall between what the
+  // scan saw and what it reports.
   void Rescan();
 
   TPortTable& Table() { return FTable; }
-  const TDeviceTree& Tree() const { return FTree; }
 
  private:
   void ReportLocked(const TPortChange& aChange);
 
   TMessageTarget& FTarget;
   TPortTable& FTable;
-  const TDeviceTree FTree;
+  const TSerialDeviceScan FScan;
   std::mutex FLock;
-  std::set<std::string> FPresent;   // every port present, from any source
-  std::set<std::string> FLastScan;  // the serial devices the last rescan found
+  std::map<uint16_t, std::set<std::string>> FPresent;  // every port present, by number, with its paths
 };
 
-// Something that tells of ports coming and going: the kernel's uevents, the sysfs rescan, the
-// simulated modem, a test.
+// Something that tells of ports coming and going: the device manager's events, the kernel's,
+// the rescan, the simulated modem, a test.
 class TPortEventSource {
  public:
   virtual ~TPortEventSource() = default;
@@ -79,42 +78,46 @@ class TPortEventSource {
   virtual void Stop() = 0;
 };
 
-// Listens on the kernel's uevent netlink socket; needs no udev daemon. Only datagrams sent by
-// the kernel itself are believed.
-class TUeventListener final : public TPortEventSource {
+// Which events libudev listens to: the device manager's, sent once its rules have run (the node
+// has its group and permissions by then), or the kernel's own, sent before them.
+enum class TUdevEventKind { Udev, Kernel };
+
+// A libudev monitor for tty devices on its own thread.
+class TUdevMonitorSource final : public TPortEventSource {
  public:
-  TUeventListener() = default;
-  ~TUeventListener() override;
-  TUeventListener(const TUeventListener&) = delete;
-  TUeventListener& operator=(const TUeventListener&) = delete;
+  explicit TUdevMonitorSource(TUdevEventKind aKind) : FKind(aKind) {}
+  ~TUdevMonitorSource() override;
+  TUdevMonitorSource(const TUdevMonitorSource&) = delete;
+  TUdevMonitorSource& operator=(const TUdevMonitorSource&) = delete;
 
   bool Start(TPortNotifier& aNotifier) override;
   void Stop() override;
 
   bool Running() const { return FThread.joinable(); }
+  TUdevEventKind Kind() const { return FKind; }
   // Why the last Start failed (an errno value), 0 after a good start.
   int LastError() const { return FLastError; }
-  // The socket's netlink address while running.
-  uint32_t PortId() const { return FPortId; }
-  // True once a datagram from the kernel has arrived (uevents evidently reach this process),
-  // false again should the listener fail.
-  bool HeardKernel() const { return FHeardKernel.load(); }
-  // Datagrams taken from the socket, believed or not; waits until more than aCount were taken.
-  bool WaitForDatagrams(uint64_t aCount, std::chrono::milliseconds aTimeout) const;
+  // True once an event has arrived (events evidently reach this process), false again should
+  // the monitor fail.
+  bool HeardEvent() const { return FHeardEvent.load(); }
+  // Events taken from the monitor, of any action; waits until more than aCount were taken.
+  bool WaitForEvents(uint64_t aCount, std::chrono::milliseconds aTimeout) const;
+  uint64_t Events() const;
 
  private:
   void Run(TPortNotifier& aNotifier);
   void CloseAll();
 
-  int FSocket = -1;
+  const TUdevEventKind FKind;
+  TUdevPtr FUdev;
+  udev_monitor* FMonitor = nullptr;
   int FWake = -1;
   int FLastError = 0;
-  uint32_t FPortId = 0;
   std::thread FThread;
-  std::atomic<bool> FHeardKernel{false};
+  std::atomic<bool> FHeardEvent{false};
   mutable std::mutex FCountLock;
   mutable std::condition_variable FCounted;
-  uint64_t FDatagrams = 0;
+  uint64_t FEvents = 0;
 };
 
 // A thread that makes a pass at every interval until it is stopped, and counts the passes that
@@ -146,14 +149,14 @@ class TPeriodicPasses {
   uint64_t FPasses = 0;
 };
 
-// Rescans sysfs at a fixed interval for machines where no uevent reaches the process.
-class TSysfsRescan final : public TPortEventSource {
+// Lists the serial devices at a fixed interval for machines where no event reaches the process.
+class TPortRescan final : public TPortEventSource {
  public:
   // aWanted, asked before each pass, lets the owner skip the passes while they are not needed.
-  explicit TSysfsRescan(std::chrono::milliseconds aInterval, std::function<bool()> aWanted = {});
-  ~TSysfsRescan() override;
-  TSysfsRescan(const TSysfsRescan&) = delete;
-  TSysfsRescan& operator=(const TSysfsRescan&) = delete;
+  explicit TPortRescan(std::chrono::milliseconds aInterval, std::function<bool()> aWanted = {});
+  ~TPortRescan() override;
+  TPortRescan(const TPortRescan&) = delete;
+  TPortRescan& operator=(const TPortRescan&) = delete;
 
   bool Start(TPortNotifier& aNotifier) override;
   void Stop() override;
@@ -170,7 +173,7 @@ class TSysfsRescan final : public TPortEventSource {
   TPeriodicPasses FPasses;
 };
 
-// Ports that sysfs does not show (the simulated modem, a test's device) plugged and unplugged by
+// Ports that no device listing shows (the simulated modem, a test's device) plugged and unplugged by
 // hand. The port joins the table's extra ports before its arrival is told and leaves them before
 // its removal is told, so a listing made on either message agrees with it.
 class TExtraPortEvents final : public TPortEventSource {
@@ -189,7 +192,7 @@ class TExtraPortEvents final : public TPortEventSource {
   TPortNotifier* FNotifier = nullptr;
 };
 
-// Ports named by a path that neither uevents nor sysfs give as it is written: a pseudo-terminal,
+// Ports named by a path that no device listing gives as it is written: a pseudo-terminal,
 // a symlink such as a by-id name. Each path is looked at every interval; a path that goes away,
 // comes back or now leads to another device is told as the port's removal and then its arrival.
 // As with TExtraPortEvents, the port leaves the table's extra ports before its removal is told
@@ -237,16 +240,20 @@ class TPortPathWatch final : public TPortEventSource {
   TPeriodicPasses FPasses;
 };
 
+// Where plug and unplug come from. Auto: the device manager's events where it runs, else the
+// kernel's.
+enum class TPortEventSourceChoice { Auto, Udev, Kernel, RescanOnly };
+
 struct TPortNotificationOptions {
-  TDeviceTree Tree;
-  bool UseUevents = true;
+  TPortEventSourceChoice Source = TPortEventSourceChoice::Auto;
   std::chrono::milliseconds RescanInterval{2000};
+  TSerialDeviceScan Scan = ScanSerialDevices;
 };
 
-// The window's registration for port notifications: the uevent listener, and the sysfs rescan
-// whenever no uevent has been seen to reach the process (a container may never see one; a quiet
-// machine looks the same until its first uevent, so both run until then). Further
-// sources, such as the simulated modem's plug, join with AddSource.
+// The window's registration for port notifications: a libudev monitor, and the rescan whenever no
+// event has been seen to reach the process (a container may never see one; a quiet machine looks
+// the same until its first event, so both run until then). Further sources, such as the
+// simulated modem's plug, join with AddSource.
 class TDeviceNotifications {
  public:
   explicit TDeviceNotifications(TMessageTarget& aTarget, TPortTable& aTable = TPortTable::Instance(),
@@ -255,21 +262,26 @@ class TDeviceNotifications {
   TDeviceNotifications(const TDeviceNotifications&) = delete;
   TDeviceNotifications& operator=(const TDeviceNotifications&) = delete;
 
+  // Whether a device manager (systemd-udevd) runs on this machine.
+  static bool DeviceManagerRuns();
+
   // Start, Stop and AddSource belong to the thread that owns the window.
   void Start();
   void Stop();
   // Started at once when the others run, stopped and freed with them.
   void AddSource(std::unique_ptr<TPortEventSource> aSource);
 
-  bool ListeningToKernel() const { return FListener.Running(); }
+  // "udev", "kernel" or "rescan": where plug and unplug are learnt from once started.
+  std::string SourceName() const;
+  bool Monitoring() const { return FMonitor && FMonitor->Running(); }
   bool Rescanning() const { return FRescan.Running(); }
   TPortNotifier& Notifier() { return FNotifier; }
 
  private:
   TPortNotifier FNotifier;
-  const bool FUseUevents;
-  TUeventListener FListener;
-  TSysfsRescan FRescan;
+  const TPortEventSourceChoice FChoice;
+  std::unique_ptr<TUdevMonitorSource> FMonitor;
+  TPortRescan FRescan;
   std::vector<std::unique_ptr<TPortEventSource>> FSources;
   bool FStarted = false;
 };

@@ -10,6 +10,8 @@
 
 namespace {
 
+// Between two tries to open a port that just arrived; the limit is FOpenRetryTimer's.
+constexpr std::chrono::milliseconds kOpenRetrySlice{50};
 constexpr intptr_t kDeviceTypePort = 3;
 
 bool AnswersLikeAModem(const TByteString& aResponse) {
@@ -28,6 +30,10 @@ std::string PortNotAvailableText(uint16_t aPort) {
 
 void TMainFm::WMFindModem() {
   if (FLoop.Closing()) return;
+  if (SearchInProgress()) {
+    QueueSearch(std::nullopt);
+    return;
+  }
   uint16_t port = 0;
   if (FindModem(port)) {
     SelectPort(port);
@@ -37,6 +43,37 @@ void TMainFm::WMFindModem() {
     SetStatus(kDeviceNotFound);
   }
   if (FModem->DevicePlugged() && FAutoStart) StartModem();
+  RunQueuedSearches();
+}
+
+void TMainFm::QueueSearch(std::optional<uint16_t> aPort) {
+  if (aPort)
+    FQueuedSearch.Ports.insert(*aPort);
+  else
+    FQueuedSearch.AnyPort = true;
+  FQueuedSearch.Due = true;
+}
+
+void TMainFm::SearchOnDeviceChange(std::optional<uint16_t> aPort) {
+  QueueSearch(aPort);
+  // Handled inside the waits of a search: a second search now would start the modem under the
+  // first one, which then finds its port taken.
+  if (!SearchInProgress()) RunQueuedSearches();
+}
+
+void TMainFm::RunQueuedSearches() {
+  // A change that came while a search ran may name a port that search never listed: one more.
+  while (FQueuedSearch.Due && !FModem->DevicePlugged() && !FLoop.Closing()) {
+    FQueuedSearch.Due = false;
+    uint16_t found = 0;
+    if (FindModem(found) && (FQueuedSearch.AnyPort || FQueuedSearch.Ports.count(found))) {
+      FQueuedSearch = {};
+      AdoptFoundPort(found);
+      return;
+    }
+    SetStatus(kDeviceNotFound);
+  }
+  FQueuedSearch = {};
 }
 
 void TMainFm::XuComPort1Data(TCustomXuComPort*, uint32_t) {
@@ -56,7 +93,11 @@ void TMainFm::XuComPort1Error(TCustomXuComPort*, const std::string&) {
 
 bool TMainFm::FindModem(uint16_t& aPort) {
   // Another search, or a link-type probe, is running.
-  if (FBusyVisible) return false;
+  if (SearchInProgress()) return false;
+  struct TSearching {
+    bool& Flag;
+    ~TSearching() { Flag = false; }
+  } searching{FSearching = true};
   SetBusy(true);
   SetStatus(kFindModemStatus);
   PumpEvents();
@@ -107,6 +148,7 @@ bool TMainFm::ProbePort(const std::string& aEntry, const TByteString& aStatusReq
   if (!number) return false;
 
   bool answered = false;
+  if (FQueuedSearch.Ports.count(*number)) WaitUntilOpenable(*number);
   FXuComPort1->SetPortNumber(*number);
   try {
     FXuComPort1->Open();
@@ -141,8 +183,30 @@ bool TMainFm::ProbePort(const std::string& aEntry, const TByteString& aStatusReq
   return answered;
 }
 
+void TMainFm::WaitUntilOpenable(uint16_t aNumber) {
+  const std::optional<std::string> path = FPortTable.PathOf(aNumber);
+  if (!path) return;
+  FOpenRetryOver = false;
+  FOpenRetryTimer->SetEnabled(true);
+  FLoop.PumpWhile(
+      [&] {
+        std::unique_ptr<TSerialDevice> device =
+            FOptions.DeviceFactory ? FOptions.DeviceFactory() : CreatePosixSerialDevice();
+        const int error = device->Open(*path);
+        if (error == 0) device->Close();
+        // Only what the device manager's rules (or a manager probing the port) mend can wait.
+        return (error == EACCES || error == EPERM || error == EBUSY) && !FOpenRetryOver;
+      },
+      kOpenRetrySlice);
+  FOpenRetryTimer->SetEnabled(false);
+}
+
 bool TMainFm::TestPortOpen(const std::string& aName) {
   int error = ENOENT;
+  const std::optional<uint16_t> sessionPort =
+      FModem && FModem->PortActive() ? std::optional<uint16_t>(FModem->ComPortNumber()) : std::nullopt;
+  // The session's own port refuses a second open; that is no fault to show.
+  if (sessionPort && PortNumberOfName(aName) == sessionPort) return false;
   if (const std::optional<uint16_t> number = PortNumberOfName(aName))
     if (const std::optional<std::string> path = FPortTable.PathOf(*number)) {
       std::unique_ptr<TSerialDevice> device =
@@ -282,17 +346,16 @@ void TMainFm::StopModem() {
 
 void TMainFm::WMDeviceChange(uintptr_t aEventCode, intptr_t aDeviceType, const std::string& aPortName) {
   if (FLoop.Closing()) return;
-  uint16_t found = 0;
   switch (aEventCode) {
     case DBT_DEVNODES_CHANGED:
-      if (!FModem->DevicePlugged() && FindModem(found)) AdoptFoundPort(found);
+      if (!FModem->DevicePlugged()) SearchOnDeviceChange(std::nullopt);
       break;
     case DBT_DEVICEARRIVAL: {
       if (aDeviceType != kDeviceTypePort) break;
       // A name that does not continue with a number tells us nothing: ignored.
       const std::optional<uint16_t> number = PortNumberOfName(aPortName);
       if (!number) break;
-      if (!FModem->DevicePlugged() && FindModem(found) && found == *number) AdoptFoundPort(found);
+      if (!FModem->DevicePlugged()) SearchOnDeviceChange(*number);
       break;
     }
     case DBT_DEVICEREMOVECOMPLETE: {

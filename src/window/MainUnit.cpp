@@ -14,6 +14,10 @@ constexpr std::chrono::milliseconds kInitTick{500};
 constexpr std::chrono::milliseconds kPollingInterval{500};
 // A ping runs for five minutes at most.
 constexpr std::chrono::milliseconds kPingTimeout{300000};
+// A port announced before the device manager has given it its group cannot be opened yet; the
+// manager's rules take 60-130 ms on an idle desktop and several times that under load. A second
+// covers that and costs a port refused for good no more than one second per arrival.
+constexpr std::chrono::milliseconds kOpenRetryLimit{1000};
 // How long a waiting loop rests between looks at what it waits for.
 constexpr std::chrono::milliseconds kWaitSlice{20};
 
@@ -43,6 +47,10 @@ TMainFm::TMainFm(TMainView& aView, TUiLoop& aLoop, TMainFmOptions aOptions)
   FindModemTimer = FLoop.CreateTimer(kFindModemTimeout, [this] { FindModemTimerTimer(); });
   InitTimer = FLoop.CreateTimer(kInitTick, [this] { InitTimerTimer(); });
   FModemTimer = FLoop.CreateTimer(kPollingInterval, [this] { ModemTimerTimer(); });
+  FOpenRetryTimer = FLoop.CreateTimer(kOpenRetryLimit, [this] {
+    FOpenRetryOver = true;
+    FOpenRetryTimer->SetEnabled(false);
+  });
   PingTimeoutTimer = FLoop.CreateTimer(kPingTimeout, [this] { PingTimeoutTimerTimer(); });
 
   if (!FOptions.DialupService) FOwnDialupService = CreateEmptyDialupService();

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,16 @@ class TMainFm {
  private:
   // Discovery and start-up (MainStartup.cpp).
   bool FindModem(uint16_t& aPort);
+  // A search another part of the window is running or waiting for (its busy indicator shows).
+  bool SearchInProgress() const { return FSearching || FBusyVisible; }
+  // A device change that asks for a search: aPort arrived, or none for any change. Runs the
+  // search now, or leaves it to the search in progress, which takes it into account when it
+  // has finished with its results.
+  void SearchOnDeviceChange(std::optional<uint16_t> aPort);
+  void QueueSearch(std::optional<uint16_t> aPort);
+  void RunQueuedSearches();
+  // Waits, for a short time, until a port that just arrived can be opened.
+  void WaitUntilOpenable(uint16_t aNumber);
   // True when the port answered the status request like a modem.
   bool ProbePort(const std::string& aEntry, const TByteString& aStatusRequest);
   bool TestPortOpen(const std::string& aName);
@@ -255,6 +266,17 @@ class TMainFm {
   std::atomic<bool> FFindModemError{false};
   std::string FModemDescription;
   std::vector<std::string> FFindComportsList;
+  // From FindModem's first step to its return, its waits included.
+  bool FSearching = false;
+  // Device changes that came during a search: which arrived ports a search may take (any, after
+  // a node change), and whether one more search is due.
+  struct TQueuedSearch {
+    bool Due = false;
+    bool AnyPort = false;
+    std::set<uint16_t> Ports;
+  };
+  TQueuedSearch FQueuedSearch;
+  bool FOpenRetryOver = false;
   std::unique_ptr<TDeviceNotifyRegistration> PDeviceNotify;
   bool FAutoStart = false;
   bool FBreakInit = false;
@@ -290,6 +312,7 @@ class TMainFm {
   std::unique_ptr<TUiTimer> FindModemTimer;
   std::unique_ptr<TUiTimer> InitTimer;
   std::unique_ptr<TUiTimer> FModemTimer;
+  std::unique_ptr<TUiTimer> FOpenRetryTimer;
 
   // The connection panel: what cbConnections lists and Button1 reads.
   std::unique_ptr<TDialupService> FOwnDialupService;  // when none was given

@@ -9,7 +9,6 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <filesystem>
 #include <set>
 
 #include "QtTestEnvironment.h"
@@ -27,14 +26,13 @@ constexpr int kCycleTimeoutMs = 30000;
 class DemoWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // A device tree with nothing in it: the simulated modem is the only port there is.
-    FEmptyTree = std::filesystem::temp_directory_path() / ("gui-demo-tree-" + std::to_string(getpid()));
-    std::filesystem::create_directories(FEmptyTree);
     FDemo = std::make_unique<TDemoModem>(FTable, "reva");
     TMainFmOptions options;
     options.PortTable = &FTable;
-    const TDeviceTree tree{FEmptyTree.string(), FEmptyTree.string()};
-    options.EnumerateComPorts = [this, tree] { return EnumerateComPorts(false, true, tree, FTable); };
+    // No serial device is listed: the simulated modem is the only port there is.
+    options.EnumerateComPorts = [this] {
+      return EnumerateComPorts(false, true, FTable, CreatePosixSerialDevice, [] { return std::vector<TSerialDeviceInfo>(); });
+    };
     FMonitor = std::make_unique<TMonitorWindow>(std::move(options));
     Window().show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window(), 30000));
@@ -44,7 +42,6 @@ class DemoWindowTest : public ::testing::Test {
     FMonitor.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     FDemo.reset();
-    std::filesystem::remove_all(FEmptyTree);
   }
 
   TMainWindow& Window() { return FMonitor->Window(); }
@@ -81,7 +78,6 @@ class DemoWindowTest : public ::testing::Test {
                            kStartTimeoutMs);
   }
 
-  std::filesystem::path FEmptyTree;
   TPortTable FTable;
   std::unique_ptr<TDemoModem> FDemo;
   std::unique_ptr<TMonitorWindow> FMonitor;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <thread>
+#include <utility>
 
 #include "WindowTestSupport.h"
 #include "common/SystemError.h"
@@ -410,6 +411,104 @@ TEST_F(Startup, MalformedNotificationsAndOtherMessagesChangeNothing) {
   EXPECT_EQ(FEnumerations, 1);
   EXPECT_EQ(FView.Statuses, statuses);
   EXPECT_TRUE(FView.Boxes.empty());
+}
+
+TEST_F(Startup, ANotificationInsideASearchWaitsUntilTheSearchHasItsResults) {
+  sim::TSimulatedModem& sim = AddSim("modem");
+  const std::string port = "COM" + std::to_string(*FTable.FindNumber(sim.SlavePath()));
+  Create();
+  // A USB device's arrival starts the search; its tty's arrival comes while the search pumps
+  // events between its probes and the choice of its answering ports.
+  bool told = false;
+  FView.OnBusy = [&](bool aVisible) {
+    if (aVisible || std::exchange(told, true)) return;
+    FLoop.Target().PostMessage({WM_DEVICECHANGE, DBT_DEVICEARRIVAL, kPort, port});
+  };
+  Send(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED);
+  ASSERT_TRUE(told);
+  EXPECT_TRUE(Running());
+  EXPECT_EQ(FEnumerations, 1) << "one search";
+  EXPECT_TRUE(FView.Boxes.empty()) << FView.Boxes.front().Text;
+  EXPECT_EQ(FView.Status(), FEntries[0]);
+}
+
+TEST_F(Startup, AnArrivalDuringASearchThatFoundNothingGetsASearchOfItsOwn) {
+  Create();
+  sim::TSimulatedModem* late = nullptr;
+  FView.OnBusy = [&](bool aVisible) {
+    if (aVisible || late) return;
+    // The port appears only after the search has probed what it listed.
+    late = &AddSim("late");
+    FLoop.Target().PostMessage(
+        {WM_DEVICECHANGE, DBT_DEVICEARRIVAL, kPort, "COM" + std::to_string(*FTable.FindNumber(late->SlavePath()))});
+  };
+  FindModem();
+  ASSERT_NE(late, nullptr);
+  EXPECT_TRUE(Running());
+  EXPECT_EQ(FEnumerations, 2);
+  EXPECT_TRUE(FView.Boxes.empty());
+}
+
+TEST_F(Startup, EverySearchThatFindsNothingEndsOnDeviceNotFound) {
+  sim::TSimulatedModem& sim = AddSim("modem");
+  Create();
+  FindModem();
+  ASSERT_TRUE(Running());
+  const std::string port = "COM" + std::to_string(Modem().ComPortNumber());
+  // An unplug as the kernel tells it: the tty's removal, then the USB device's.
+  sim.Unplug();
+  Send(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, kPort, port);
+  ASSERT_EQ(FView.Status(), kDeviceNotFound);
+  Send(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED);
+  EXPECT_EQ(FView.Status(), kDeviceNotFound);
+  // A port that arrives and answers nothing, and a modem found on another port than the one
+  // that arrived.
+  AddAnsweringPort("\x13\x01\x02\x7E", "not a modem");
+  Send(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, kPort, "COM" + std::to_string(*FTable.FindNumber(FPtys.back()->Path)));
+  EXPECT_EQ(FView.Status(), kDeviceNotFound);
+  const std::string path = sim.Replug();
+  FEntries.erase(FEntries.begin());
+  AddEntry(path, "modem again");
+  Send(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, kPort, "COM" + std::to_string(*FTable.FindNumber(FPtys.back()->Path)));
+  EXPECT_EQ(FView.Status(), kDeviceNotFound);
+  EXPECT_FALSE(Modem().DevicePlugged());
+  EXPECT_EQ(FEnumerations, 4);
+  EXPECT_TRUE(FView.Boxes.empty());
+}
+
+TEST_F(Startup, APortStillRefusedWhenItArrivesIsTriedAgainForAShortTime) {
+  Create();
+  FindModem();
+  sim::TSimulatedModem& sim = AddSim("modem");
+  const std::string port = "COM" + std::to_string(*FTable.FindNumber(sim.SlavePath()));
+  // The node is someone else's for a moment, as it is root's until the device manager's rules
+  // have run.
+  std::unique_ptr<TSerialDevice> holder = CreatePosixSerialDevice();
+  ASSERT_EQ(holder->Open(sim.SlavePath()), 0);
+  std::jthread release([&] {
+    std::this_thread::sleep_for(150ms);
+    holder->Close();
+  });
+  Send(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, kPort, port);
+  EXPECT_TRUE(Running());
+  EXPECT_TRUE(FView.Boxes.empty());
+}
+
+TEST_F(Startup, APortRefusedForGoodIsGivenUpAfterTheRetryLimit) {
+  Create();
+  FindModem();
+  sim::TSimulatedModem& sim = AddSim("modem");
+  std::unique_ptr<TSerialDevice> holder = CreatePosixSerialDevice();
+  ASSERT_EQ(holder->Open(sim.SlavePath()), 0);
+  FLoop.SetQuietPeriod(50ms);  // nothing is going to change
+  const auto before = FLoop.Elapsed();
+  Send(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, kPort, "COM" + std::to_string(*FTable.FindNumber(sim.SlavePath())));
+  EXPECT_GE(FLoop.Elapsed() - before, 1000ms);
+  EXPECT_LT(FLoop.Elapsed() - before, 2000ms) << "no probe time-out: the port never opened";
+  EXPECT_EQ(FView.Status(), kDeviceNotFound);
+  EXPECT_FALSE(Modem().DevicePlugged());
+  EXPECT_TRUE(FView.Boxes.empty());
+  holder->Close();
 }
 
 }  // namespace
