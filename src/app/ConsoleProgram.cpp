@@ -48,6 +48,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr);
   if (!platform) return 1;
   TDemoModem* const demo = platform->Demo();
+  if (headless) platform->SetNotices(nullptr);
 
   TConsoleView view(headless ? headless->ViewOutput() : std::cout, loop);
   TMainFm fm(view, loop, platform->FormOptions());
@@ -55,7 +56,8 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   if (metrics) metrics->Attach(fm);
   if (headless) {
     fm.AddSink(*headless);
-    headless->Line("started" + (metrics ? ", metrics at " + metrics->Url() : std::string()));
+    headless->Line("started" + (metrics ? ", metrics at " + metrics->Url() : std::string()) +
+                   ", port plug and unplug from " + platform->PortEventSource());
     view.InputEnded();
   }
   fm.FormActivate();

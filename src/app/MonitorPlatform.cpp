@@ -12,14 +12,16 @@ namespace {
 class TNotificationRegistration final : public TDeviceNotifyRegistration {
  public:
   TNotificationRegistration(TMessageTarget& aTarget, TPortTable& aTable, TDemoModem* aDemo,
-                            std::unique_ptr<TPortPathWatch> aPathWatch, std::ostream* aNotices)
+                            std::unique_ptr<TPortPathWatch> aPathWatch, std::ostream* aNotices,
+                            std::string& aSourceName)
       : FNotifications(aTarget, aTable) {
     if (aDemo) FNotifications.AddSource(aDemo->TakeEventSource());
     FNotifications.AddSource(std::move(aPathWatch));
     FNotifications.Start();
     // Which source the user can check: `udevadm monitor --udev --subsystem-match=tty` shows
     // the same events for "udev", `--kernel` for "kernel".
-    if (aNotices) *aNotices << "cdma-monitor: port plug and unplug from " << FNotifications.SourceName() << '\n';
+    aSourceName = FNotifications.SourceName();
+    if (aNotices) *aNotices << "cdma-monitor: port plug and unplug from " << aSourceName << '\n';
   }
 
  private:
@@ -64,7 +66,8 @@ TMainFmOptions TMonitorPlatform::FormOptions() {
   options.PortTable = table;
   options.DialupService = FDialup.get();
   options.RegisterDeviceNotification = [this](TMessageTarget& aTarget) -> std::unique_ptr<TDeviceNotifyRegistration> {
-    return std::make_unique<TNotificationRegistration>(aTarget, FTable, FDemo.get(), std::move(FPathWatch), FNotices);
+    return std::make_unique<TNotificationRegistration>(aTarget, FTable, FDemo.get(), std::move(FPathWatch), FNotices,
+                                                       FPortEventSource);
   };
   return options;
 }

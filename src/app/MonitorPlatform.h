@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <ostream>
+#include <string>
 
 #include "app/CommandLine.h"
 #include "app/DemoModem.h"
@@ -32,6 +33,11 @@ class TMonitorPlatform {
   // object.
   TMainFmOptions FormOptions();
   TDemoModem* Demo() { return FDemo.get(); }
+  // Where the line naming the source of plug and unplug events goes once the window registers
+  // for them; none: not written (the service mode puts it in its start line).
+  void SetNotices(std::ostream* aNotices) { FNotices = aNotices; }
+  // "udev", "kernel" or "rescan" once the window has registered; empty before.
+  const std::string& PortEventSource() const { return FPortEventSource; }
   TDialupService& Dialup() { return *FDialup; }
 
  private:
@@ -42,4 +48,5 @@ class TMonitorPlatform {
   std::unique_ptr<TDialupService> FDialup;
   // Where the port-event source in use is told, once the window registers; none: nowhere.
   std::ostream* FNotices = nullptr;
+  std::string FPortEventSource;
 };
