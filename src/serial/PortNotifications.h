@@ -274,6 +274,8 @@ class TDeviceNotifications {
   // "udev", "kernel" or "rescan": where plug and unplug are learnt from once started.
   std::string SourceName() const;
   bool Monitoring() const { return FMonitor && FMonitor->Running(); }
+  // The device manager's or the kernel's monitor while it runs, else null.
+  const TUdevMonitorSource* Monitor() const { return Monitoring() ? FMonitor.get() : nullptr; }
   bool Rescanning() const { return FRescan.Running(); }
   TPortNotifier& Notifier() { return FNotifier; }
 

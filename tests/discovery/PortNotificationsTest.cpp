@@ -157,6 +157,7 @@ TEST_F(PortNotifierTest, MonitorTellsEachTtyOfAPlugAndAnUnplugOnceInTheKernelsOr
     TUdevMonitorSource monitor(kind);
     ASSERT_TRUE(monitor.Start(notifier)) << monitor.LastError();
     ASSERT_TRUE(monitor.Running());
+    FBed.PaceTtyEvents([&monitor](uint64_t aSent) { monitor.WaitForEvents(aSent - 1, kPatience); });
 
     const std::string usb = kind == TUdevEventKind::Udev ? "1-5" : "1-6";
     const std::string first = kind == TUdevEventKind::Udev ? "ttyUSB5" : "ttyUSB7";
@@ -173,6 +174,7 @@ TEST_F(PortNotifierTest, MonitorTellsEachTtyOfAPlugAndAnUnplugOnceInTheKernelsOr
     // ttys only, so four tty events in all.
     EXPECT_TRUE(monitor.WaitForEvents(3, kPatience));
     EXPECT_TRUE(monitor.HeardEvent());
+    FBed.PaceTtyEvents({});
     monitor.Stop();
     EXPECT_FALSE(monitor.Running());
     EXPECT_EQ(monitor.Events(), 4u);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -148,7 +149,19 @@ class TUmockdevBed {
     return nullptr;
   }
 
-  void Uevent(const std::string& aSysPath, const char* aAction) { umockdev_testbed_uevent(FBed, aSysPath.c_str(), aAction); }
+  void Uevent(const std::string& aSysPath, const char* aAction) {
+    umockdev_testbed_uevent(FBed, aSysPath.c_str(), aAction);
+    if (aSysPath.find("/tty/") != std::string::npos) TtyEventSent();
+  }
+  // A listener's queue holds ten datagrams here (net.unix.max_dgram_qlen), and umockdev aborts
+  // on a full one; a monitor of the kernel's events gets every device's, so a plug-in's burst
+  // overflows it on a loaded machine. With a pace, the bed waits after each tty event it sends
+  // until aWait (given how many it sent since) says the monitor has taken it, and with it
+  // everything before.
+  void PaceTtyEvents(std::function<void(uint64_t aSent)> aWait) {
+    FPace = std::move(aWait);
+    FTtyEventsSent = 0;
+  }
   // And on an unplug: the ttys first, the USB device last; each device leaves the bed once its
   // removal is told.
   void AnnounceUnplug(const TPlugged& aPlugged) {
@@ -208,10 +221,18 @@ class TUmockdevBed {
       if (error) g_error_free(error);
       throw std::runtime_error("umockdev: " + message);
     }
+    if (aDescription.find("E: SUBSYSTEM=tty\n") != std::string::npos) TtyEventSent();  // its "add"
   }
 
  private:
+  void TtyEventSent() {
+    ++FTtyEventsSent;
+    if (FPace) FPace(FTtyEventsSent);
+  }
+
   UMockdevTestbed* FBed;
+  std::function<void(uint64_t)> FPace;
+  uint64_t FTtyEventsSent = 0;
   std::vector<std::unique_ptr<TBedPty>> FPtys;
   std::map<std::string, std::string> FNodeTargets;
   std::vector<UMockdevIoctlBase*> FIoctlHandlers;

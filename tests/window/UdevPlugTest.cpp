@@ -48,6 +48,9 @@ class UdevPlug : public ::testing::TestWithParam<TPortEventSourceChoice> {
     FFm = std::make_unique<TMainFm>(FView, FLoop, std::move(options));
     FFm->AddSink(FFound);
     FNotifications->Start();
+    FBed.PaceTtyEvents([this](uint64_t aSent) {
+      if (const TUdevMonitorSource* monitor = FNotifications->Monitor()) monitor->WaitForEvents(aSent - 1, kLong);
+    });
     // Nothing plugged yet.
     FLoop.Target().PostMessage({WM_FIND_MODEM, 0, 0, std::nullopt});
     FLoop.ProcessMessages();
