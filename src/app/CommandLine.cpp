@@ -97,6 +97,7 @@ std::string UsageText(const std::string& aProgram) {
          "  disconnect   both words press it)\n"
          "  unplug       (--demo) pull the simulated modem out\n"
          "  plug         (--demo) plug it back in\n"
+         "  rx DBM       (--demo) hold the simulated receive power at DBM; rx auto: fading again\n"
          "  quit         stop the modem and leave (so do Ctrl-C and SIGTERM)\n"
          "\n"
          "The connection panel writes \"dialup: \" and its status line, \"button: \" and the\n"

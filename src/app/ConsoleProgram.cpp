@@ -4,10 +4,13 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "app/MonitorPlatform.h"
 #include "window/ConsoleLoop.h"
@@ -17,6 +20,14 @@
 namespace {
 
 constexpr uint16_t kEscapeKey = 27;
+
+// A finite number and nothing else.
+std::optional<double> ParseRxLevel(const std::string& aText) {
+  char* end = nullptr;
+  const double value = std::strtod(aText.c_str(), &end);
+  if (aText.empty() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
 
 }  // namespace
 
@@ -83,6 +94,18 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
             view.WriteLine(aLine + ": only with --demo");
           else if (!(aLine == "unplug" ? demo->Unplug() : demo->Replug()))
             view.WriteLine(aLine + ": the simulated modem is " + (aLine == "unplug" ? "out already" : "in already"));
+        } else if (aLine.rfind("rx ", 0) == 0) {
+          // The demo's receive power held at a level, as an antenna turned and left there.
+          const std::string level = aLine.substr(3);
+          const std::optional<double> dbm = ParseRxLevel(level);
+          if (!demo)
+            view.WriteLine("rx: only with --demo");
+          else if (level == "auto")
+            demo->SetRxLevel(std::nullopt);
+          else if (dbm)
+            demo->SetRxLevel(*dbm);
+          else
+            view.WriteLine("rx: give a level in dBm (rx -75) or rx auto, not \"" + level + "\"");
         } else if (aLine == "quit") {
           close();
         } else if (!aLine.empty()) {

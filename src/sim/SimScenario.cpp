@@ -92,6 +92,7 @@ void TSimScenario::AdvanceTo(double aVirtualMs) {
 }
 
 double TSimScenario::RxDbm(int aCarrier) const {
+  if (FRxLevel) return std::clamp(*FRxLevel, -120.0, -25.0);
   return std::clamp(FSlowDbm + FFastDb + FCarrierOffsetDb[Clamp(aCarrier)], -105.0, -50.0);
 }
 
