@@ -7,12 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "align/AlignFigures.h"
+
 struct TMonitorOptions {
   bool Console = false;                    // --console: the text view instead of the window
   bool Demo = false;                       // --demo: the simulated modem, started in-process
   std::string DemoMode = "reva";           // --demo-mode: 1x, reva, revb, sleep or cycle
   std::vector<std::string> Ports;          // --port DEVICE, in order
   std::optional<std::string> ReportUrl;    // --report-url URL
+  // The alignment mode.
+  bool Align = false;                              // --align: open it at start
+  TAlignFigure AlignFigure = TAlignFigure::Rx;     // --align-figure rx|drc|ecio
+  std::optional<TAlignRange> AlignRange;           // --align-range LOW:HIGH, for that figure
+  bool NoTone = false;                             // --no-tone
   bool Help = false;
   bool Version = false;
 };

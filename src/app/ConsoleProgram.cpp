@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 
+#include "align/AlignText.h"
+#include "app/AlignMode.h"
 #include "app/MonitorPlatform.h"
 #include "window/ConsoleLoop.h"
 #include "window/ConsoleView.h"
@@ -51,6 +53,14 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   if (aOptions.ReportUrl) fm.ReportSender().SetReportUrl(*aOptions.ReportUrl);
   fm.FormActivate();
 
+  // The alignment mode: a line per 100 ms sample, and the tone.
+  std::unique_ptr<TAlignMode> align;
+  if (aOptions.Align) {
+    align = std::make_unique<TAlignMode>(fm, loop, AlignSettingsOf(aOptions), !aOptions.NoTone);
+    align->Unit().OnSample = [&view](const TAlignSnapshot& aSnapshot) { view.WriteLine(AlignConsoleLine(aSnapshot)); };
+    align->OnNotice = [&view](const std::string& aText) { view.WriteLine("align: tone: " + aText); };
+  }
+
   close = [&] {
     closing = true;
     view.CloseRequested();
@@ -63,6 +73,15 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
       STDIN_FILENO,
       [&](const std::string& aLine) {
         if (view.OfferLine(aLine) || closing) return;
+        if (align) {
+          if (const std::optional<std::string> answer = RunAlignCommand(align->Unit(), aLine)) {
+            view.WriteLine(*answer);
+            return;
+          }
+        } else if (IsAlignCommand(aLine)) {
+          view.WriteLine(aLine.substr(0, aLine.find(' ')) + ": only with --align");
+          return;
+        }
         if (aLine == "report") {
           fm.ReportActionExecute();
           view.PrintReport();
@@ -120,6 +139,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
     if (closing) break;
     loop.Idle(std::chrono::seconds(1));
   }
+  align.reset();
   fm.FormClose();
   return 0;
 }
