@@ -24,6 +24,8 @@ class TAlignMode {
   TAlignMode& operator=(const TAlignMode&) = delete;
 
   TAlignUnit& Unit() { return *FUnit; }
+  // What the tone is told, after every sample.
+  const TToneControl& Control() const { return FControl; }
   // The tone's output; none with the tone off.
   TPulseTone* Tone() { return FTone.get(); }
   // On the user-interface thread, once: no sound server, or the output went away.
