@@ -11,7 +11,7 @@ namespace {
 constexpr pa_usec_t kTargetLatencyUs = 30000;
 constexpr pa_usec_t kRequestUs = 10000;
 
-constexpr pa_sample_spec kSpec{PA_SAMPLE_S16LE, TPulseTone::kSampleRate, 1};
+constexpr pa_sample_spec kFormat{PA_SAMPLE_S16LE, TPulseTone::kSampleRate, 1};
 
 std::string ErrorText(pa_context* aContext) { return pa_strerror(aContext ? pa_context_errno(aContext) : PA_ERR_UNKNOWN); }
 
@@ -92,7 +92,7 @@ void TPulseTone::ContextState(pa_context* aContext, void* aSelf) {
 }
 
 void TPulseTone::OpenStream() {
-  FStream = pa_stream_new(FContext, "Alignment tone", &kSpec, nullptr);
+  FStream = pa_stream_new(FContext, "Alignment tone", &kFormat, nullptr);
   if (!FStream) {
     Notice("no sound output (" + ErrorText(FContext) + "); the alignment runs silent");
     return;
@@ -101,9 +101,9 @@ void TPulseTone::OpenStream() {
   pa_stream_set_write_callback(FStream, &TPulseTone::StreamWrite, this);
   pa_buffer_attr attr{};
   attr.maxlength = static_cast<uint32_t>(-1);
-  attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &kSpec));
+  attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &kFormat));
   attr.prebuf = static_cast<uint32_t>(-1);
-  attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestUs, &kSpec));
+  attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestUs, &kFormat));
   attr.fragsize = static_cast<uint32_t>(-1);
   const auto flags =
       static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
