@@ -11,6 +11,7 @@ packages=(
   fonts-dejavu-core fonts-dejavu-extra locales
   clang libclang-rt-14-dev llvm
   libmicrohttpd-dev prometheus systemd
+  libpulse-dev pulseaudio pulseaudio-utils
 )
 
 missing=()

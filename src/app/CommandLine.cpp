@@ -1,6 +1,9 @@
 // Parsing the monitor's command line.
 #include "app/CommandLine.h"
 
+#include <cmath>
+#include <cstdlib>
+
 #include "stats/ReportUploader.h"
 
 #ifndef CDMA_VERSION
@@ -15,6 +18,19 @@ bool IsDemoMode(const std::string& aMode) {
   for (const char* mode : kDemoModes)
     if (aMode == mode) return true;
   return false;
+}
+
+// "LOW:HIGH", two finite numbers with LOW below HIGH.
+std::optional<TAlignRange> ParseAlignRange(const std::string& aText) {
+  const size_t colon = aText.find(':', 1);
+  if (colon == std::string::npos) return std::nullopt;
+  const std::string low = aText.substr(0, colon), high = aText.substr(colon + 1);
+  char* lowEnd = nullptr;
+  char* highEnd = nullptr;
+  const double l = std::strtod(low.c_str(), &lowEnd), h = std::strtod(high.c_str(), &highEnd);
+  if (low.empty() || high.empty() || *lowEnd != '\0' || *highEnd != '\0' || !std::isfinite(l) || !std::isfinite(h) || !(l < h))
+    return std::nullopt;
+  return TAlignRange{l, h};
 }
 
 }  // namespace
@@ -66,6 +82,21 @@ TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
     } else if (arg == "--headless") {
       noValue();
       options.Headless = true;
+    } else if (arg == "--align") {
+      noValue();
+      options.Align = true;
+    } else if (arg == "--align-figure") {
+      const std::string name = takeValue();
+      const std::optional<TAlignFigure> figure = AlignFigureFromName(name);
+      if (!figure) throw ECommandLineError("Unknown alignment figure: " + name + " (rx, drc or ecio)");
+      options.AlignFigure = *figure;
+    } else if (arg == "--align-range") {
+      const std::string text = takeValue();
+      options.AlignRange = ParseAlignRange(text);
+      if (!options.AlignRange) throw ECommandLineError("--align-range needs LOW:HIGH with LOW below HIGH, not " + text);
+    } else if (arg == "--no-tone") {
+      noValue();
+      options.NoTone = true;
     } else if (arg == "--help" || arg == "-h") {
       noValue();
       options.Help = true;
@@ -84,6 +115,7 @@ std::string UsageText(const std::string& aProgram) {
   return "Usage: " + aProgram +
          " [--console] [--demo [--demo-mode MODE]] [--port DEVICE]... [--report-url URL]\n"
          "       " + aProgram + " ... [--headless] [--metrics [ADDRESS:]PORT [--metrics-identity]]\n"
+         "       " + aProgram + " ... [--align] [--align-figure rx|drc|ecio] [--align-range LOW:HIGH] [--no-tone]\n"
          "       " + aProgram + " --help | --version\n"
          "\n"
          "Finds a CDMA2000 1x / EV-DO modem's diagnostic port and shows its signal every 500 ms\n"
@@ -104,6 +136,12 @@ std::string UsageText(const std::string& aProgram) {
          "                     (ADDRESS 127.0.0.1 when only a port is given; [::1]:PORT for IPv6)\n"
          "  --metrics-identity also put the modem's ESN and MIN in the metrics (they identify a\n"
          "                     subscriber)\n"
+         "  --align            open the alignment mode at start: big figures, peak hold, a tone\n"
+         "                     (in the window also by the key A or the context menu)\n"
+         "  --align-figure F   the figure to aim by: rx (RX power, default), drc, ecio\n"
+         "  --align-range L:H  the span of that figure the tone's 300..1800 Hz cover\n"
+         "                     (default rx -110:-50 dBm, ecio -20:0 dB, drc by the link type)\n"
+         "  --no-tone          the alignment mode without its tone\n"
          "  --help, --version  this text, the version\n"
          "\n"
          "Console commands (--console), one per line on standard input:\n"
@@ -118,7 +156,12 @@ std::string UsageText(const std::string& aProgram) {
          "  disconnect   both words press it)\n"
          "  unplug       (--demo) pull the simulated modem out\n"
          "  plug         (--demo) plug it back in\n"
+         "  rx DBM       (--demo) hold the simulated receive power at DBM; rx auto: fading again\n"
          "  quit         stop the modem and leave (so do Ctrl-C and SIGTERM)\n"
+         "With --align, one \"align: \" line per 100 ms sample, and the commands\n"
+         "  peak         reset the peak\n"
+         "  figure F     aim by rx, drc or ecio\n"
+         "  mute, unmute the tone off and on; volume 0..100 sets its loudness\n"
          "\n"
          "The connection panel writes \"dialup: \" and its status line, \"button: \" and the\n"
          "button's caption, each when it changes, and \"ping: \" and each ping line. The entries\n"

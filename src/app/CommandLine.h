@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "metrics/MetricsServer.h"
+#include "align/AlignFigures.h"
 
 struct TMonitorOptions {
   bool Console = false;                    // --console: the text view instead of the window
@@ -19,6 +20,11 @@ struct TMonitorOptions {
   std::optional<TMetricsAddress> Metrics;  // --metrics ADDRESS:PORT
   bool MetricsIdentity = false;            // --metrics-identity: ESN and MIN in the metrics
   bool Headless = false;                   // --headless: no view, no input, a log on standard error
+  // The alignment mode.
+  bool Align = false;                              // --align: open it at start
+  TAlignFigure AlignFigure = TAlignFigure::Rx;     // --align-figure rx|drc|ecio
+  std::optional<TAlignRange> AlignRange;           // --align-range LOW:HIGH, for that figure
+  bool NoTone = false;                             // --no-tone
   bool Help = false;
   bool Version = false;
 };

@@ -5,11 +5,16 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 
+#include "align/AlignText.h"
+#include "app/AlignMode.h"
 #include "app/HeadlessLog.h"
 #include "app/MonitorPlatform.h"
 #include "metrics/MetricsEndpoint.h"
@@ -20,6 +25,14 @@
 namespace {
 
 constexpr uint16_t kEscapeKey = 27;
+
+// A finite number and nothing else.
+std::optional<double> ParseRxLevel(const std::string& aText) {
+  char* end = nullptr;
+  const double value = std::strtod(aText.c_str(), &end);
+  if (aText.empty() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
 
 }  // namespace
 
@@ -62,6 +75,14 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   }
   fm.FormActivate();
 
+  // The alignment mode: a line per 100 ms sample, and the tone.
+  std::unique_ptr<TAlignMode> align;
+  if (aOptions.Align) {
+    align = std::make_unique<TAlignMode>(fm, loop, AlignSettingsOf(aOptions), !aOptions.NoTone);
+    align->Unit().OnSample = [&view](const TAlignSnapshot& aSnapshot) { view.WriteLine(AlignConsoleLine(aSnapshot)); };
+    align->OnNotice = [&view](const std::string& aText) { view.WriteLine("align: tone: " + aText); };
+  }
+
   close = [&] {
     // Every wait in progress ends with it: a search or a probe starts no modem, an upload in
     // progress is abandoned.
@@ -73,6 +94,15 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
       STDIN_FILENO,
       [&](const std::string& aLine) {
         if (view.OfferLine(aLine) || loop.Closing()) return;
+        if (align) {
+          if (const std::optional<std::string> answer = RunAlignCommand(align->Unit(), aLine)) {
+            view.WriteLine(*answer);
+            return;
+          }
+        } else if (IsAlignCommand(aLine)) {
+          view.WriteLine(aLine.substr(0, aLine.find(' ')) + ": only with --align");
+          return;
+        }
         if (aLine == "report") {
           fm.ReportActionExecute();
           view.PrintReport();
@@ -104,6 +134,18 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
             view.WriteLine(aLine + ": only with --demo");
           else if (!(aLine == "unplug" ? demo->Unplug() : demo->Replug()))
             view.WriteLine(aLine + ": the simulated modem is " + (aLine == "unplug" ? "out already" : "in already"));
+        } else if (aLine.rfind("rx ", 0) == 0) {
+          // The demo's receive power held at a level, as an antenna turned and left there.
+          const std::string level = aLine.substr(3);
+          const std::optional<double> dbm = ParseRxLevel(level);
+          if (!demo)
+            view.WriteLine("rx: only with --demo");
+          else if (level == "auto")
+            demo->SetRxLevel(std::nullopt);
+          else if (dbm)
+            demo->SetRxLevel(*dbm);
+          else
+            view.WriteLine("rx: give a level in dBm (rx -75) or rx auto, not \"" + level + "\"");
         } else if (aLine == "quit") {
           close();
         } else if (!aLine.empty()) {
@@ -114,6 +156,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
       [&] { view.InputEnded(); });
 
   loop.PumpWhile([] { return true; }, std::chrono::seconds(1));
+  align.reset();
   fm.FormClose();
   if (metrics) metrics->Detach();
   if (headless) headless->Line("stopped");

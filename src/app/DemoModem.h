@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "serial/PortNotifications.h"
@@ -27,6 +28,8 @@ class TDemoModem {
   // A new pseudo-terminal, then its arrival is told; false when it was plugged already.
   bool Replug();
   std::string Path() const { return FPath; }
+  // Holds the simulated receive power at aDbm (none: the fading scenario again).
+  void SetRxLevel(std::optional<double> aDbm) { FModem.SetRxLevel(aDbm); }
 
  private:
   static std::string Description(const std::string& aPath);

@@ -92,6 +92,7 @@ void TSimScenario::AdvanceTo(double aVirtualMs) {
 }
 
 double TSimScenario::RxDbm(int aCarrier) const {
+  if (FRxLevel) return std::clamp(*FRxLevel, -120.0, -25.0);
   const double rx = FSlowDbm + FFastDb + FCarrierOffsetDb[Clamp(aCarrier)];
   // The usual fading, squeezed into a few dB below -100.
   if (FWeakSignal) return std::clamp(-102.75 + 0.1 * (rx + 75.0), -105.0, -100.5);

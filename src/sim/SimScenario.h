@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "sim/SimRandom.h"
@@ -46,6 +47,11 @@ class TSimScenario {
   void SetWeakSignal(bool aWeak) { FWeakSignal = aWeak; }
   const std::vector<uint16_t>& Channels() const { return FChannels; }
   int CarrierCount() const { return static_cast<int>(FChannels.size()); }
+
+  // Holds the receive power of every carrier at aDbm (no fading), as an antenna pointed and left
+  // alone would see it; none: the seeded fading again.
+  void SetRxLevel(std::optional<double> aDbm) { FRxLevel = aDbm; }
+  std::optional<double> RxLevel() const { return FRxLevel; }
 
   // Runs the scenario's 100 ms steps up to aVirtualMs (never backwards).
   void AdvanceTo(double aVirtualMs);
@@ -98,6 +104,7 @@ class TSimScenario {
   uint64_t FTicks = 0;
 
   bool FWeakSignal = false;
+  std::optional<double> FRxLevel;
   double FSlowDbm = -75.0;
   double FTargetDbm = -75.0;
   double FFadePhase1 = 0, FFadePhase2 = 0, FFadeFreq1 = 0.1, FFadeFreq2 = 0.7;

@@ -211,6 +211,11 @@ TSimMode TSimulatedModem::Mode() const {
   return FMode;
 }
 
+void TSimulatedModem::SetRxLevel(std::optional<double> aDbm) {
+  std::lock_guard lock(FLock);
+  FScenario.SetRxLevel(aDbm);
+}
+
 void TSimulatedModem::SetChannels(std::vector<uint16_t> aChannels) {
   CheckChannels(aChannels);
   std::lock_guard lock(FLock);

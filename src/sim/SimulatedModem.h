@@ -70,6 +70,9 @@ class TSimulatedModem {
 
   void SetMode(TSimMode aMode);
   TSimMode Mode() const;
+  // Receive power held at aDbm on every carrier from the next packet on (clamped to
+  // -120..-25 dBm); none: the fading scenario again.
+  void SetRxLevel(std::optional<double> aDbm);
   // The Rev B carriers (1..3 channels of 1..1023); throws std::invalid_argument.
   void SetChannels(std::vector<uint16_t> aChannels);
 

@@ -43,6 +43,18 @@ TEST(CommandLine, MetricsAddressesAndTheServiceMode) {
   EXPECT_FALSE(none.Metrics || none.Headless);
 }
 
+TEST(CommandLine, AlignmentOptions) {
+  const TMonitorOptions o = ParseCommandLine({"--align", "--align-figure", "ecio", "--align-range=-15.5:-2", "--no-tone"});
+  EXPECT_TRUE(o.Align);
+  EXPECT_EQ(o.AlignFigure, TAlignFigure::EcIo);
+  EXPECT_EQ(o.AlignRange, (TAlignRange{-15.5, -2}));
+  EXPECT_TRUE(o.NoTone);
+  const TMonitorOptions none = ParseCommandLine({});
+  EXPECT_FALSE(none.Align || none.NoTone || none.AlignRange);
+  EXPECT_EQ(none.AlignFigure, TAlignFigure::Rx);
+  EXPECT_EQ(ParseCommandLine({"--align-range", "-110:-50"}).AlignRange, (TAlignRange{-110, -50}));
+}
+
 TEST(CommandLine, RefusesWhatItCannotRun) {
   const std::vector<std::vector<std::string>> bad = {
       {"--port"},                      // no value
@@ -61,6 +73,14 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
       {"--metrics", "127.0.0.1:98a"},
       {"--metrics-identity"},             // without --metrics
       {"--headless=yes"},
+      {"--align=yes"},
+      {"--align-figure", "snr"},
+      {"--align-range", "-50:-110"},  // low above high
+      {"--align-range", "-50:-50"},
+      {"--align-range", "-110"},
+      {"--align-range", "-110:"},
+      {"--align-range", "nan:0"},
+      {"--align-range", "-110:-50dB"},
   };
   for (const auto& args : bad) EXPECT_THROW(ParseCommandLine(args), ECommandLineError) << args[0];
 }
@@ -68,8 +88,9 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
 TEST(CommandLine, UsageNamesTheCommands) {
   const std::string usage = UsageText("cdma-monitor");
   for (const char* word : {"--console", "--demo", "--port DEVICE", "--report-url URL", "--headless", "--metrics",
-                           "--metrics-identity", "report", "send", "ping",
-                           "entries", "select NAME", "connect", "disconnect", "quit"})
+                           "--metrics-identity", "report", "send", "ping", "entries", "select NAME", "connect",
+                           "disconnect", "quit", "--align", "--align-figure", "--align-range", "--no-tone", "peak",
+                           "figure F", "mute, unmute"})
     EXPECT_NE(usage.find(word), std::string::npos) << word;
   EXPECT_EQ(VersionText().rfind("cdma-monitor ", 0), 0u);
 }

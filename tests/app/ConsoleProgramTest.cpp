@@ -75,6 +75,18 @@ TEST(ConsoleProgram, UnplugAndPlugReachTheWindowThroughThePortNotifications) {
   EXPECT_EQ(program.Wait(), 0);
 }
 
+TEST(ConsoleProgram, DemoReceivePowerHeldAtALevelShowsInTheRxLabel) {
+  TProgram program({"--console", "--demo"});
+  ASSERT_TRUE(program.ReadUntil([](const std::string& l) { return StartsWith(l, "RX: "); }));
+  program.Write("rx -72.5");
+  ASSERT_TRUE(program.ReadUntil([](const std::string& l) { return StartsWith(l, "RX:  -72.5 |"); }));
+  program.Write("rx loud");
+  ASSERT_TRUE(program.ReadUntil([](const std::string& l) { return StartsWith(l, "rx: "); }));
+  EXPECT_EQ(program.Seen.back(), "rx: give a level in dBm (rx -75) or rx auto, not \"loud\"");
+  program.Write("quit");
+  EXPECT_EQ(program.Wait(), 0);
+}
+
 TEST(ConsoleProgram, TwoModemsAskOnStandardInputAndTheEndOfInputOnlyEndsTheCommands) {
   sim::TSimConfig config;
   config.Mode = sim::TSimMode::RevB;

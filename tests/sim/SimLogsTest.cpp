@@ -424,4 +424,27 @@ TEST(SimScenario, WeakSignalKeepsRxBelowMinus100WhileItStillFades) {
   EXPECT_GT(highest - lowest, 1.0);
 }
 
+TEST(SimScenario, HeldRxLevelStaysPutOnEveryCarrierUntilReleased) {
+  TSimScenario s(5, {283, 384, 425});
+  s.SetLinkType(TSimMode::RevB);
+  s.SetRxLevel(-87.5);
+  for (double t = 1000; t <= 5000; t += 1000) {
+    s.AdvanceTo(t);
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(s.RxDbm(c), -87.5) << "carrier " << c << " at " << t;
+  }
+  // The 0x1069 packet carries it exactly (1/256 dB steps).
+  TSimLogEncoder encoder(9, 0x1234);
+  const TEncodedLog log = encoder.Encode(logcode::kRevAPower, s, 0, 0);
+  TSimTruth truth;
+  log.Commit(truth);
+  ASSERT_TRUE(truth.RevAPower);
+  EXPECT_EQ(truth.RevAPower->Powers.RxPowerAntenna_0, -87.5f);
+
+  s.SetRxLevel(-300);  // clamped
+  EXPECT_EQ(s.RxDbm(0), -120.0);
+  s.SetRxLevel(std::nullopt);
+  s.AdvanceTo(60000);
+  EXPECT_NE(s.RxDbm(0), -120.0);
+}
+
 }  // namespace

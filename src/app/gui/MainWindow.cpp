@@ -138,6 +138,15 @@ TMainWindow::TMainWindow()
   setCentralWidget(client);
   BuildStatusBar();
 
+  // The alignment mode from the window's context menu (and the key A, in the key preview).
+  FAlignmentAction = new QAction(QStringLiteral("Alignment\tA"), this);
+  FAlignmentAction->setObjectName(QStringLiteral("AlignmentAction"));
+  connect(FAlignmentAction, &QAction::triggered, this, [this] {
+    if (FEvents.OnAlignment) FEvents.OnAlignment();
+  });
+  addAction(FAlignmentAction);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+
   setMinimumSize(kMinClientWidth, kMinClientHeight);
   resize(kClientWidth, kClientHeight);
   // Chart2's width is asked for before the first show: lay the form out now, level by level.
@@ -422,6 +431,11 @@ bool TMainWindow::eventFilter(QObject* aWatched, QEvent* aEvent) {
   if (aEvent->type() == QEvent::KeyPress && aWatched->isWidgetType() &&
       static_cast<QWidget*>(aWatched)->window() == this && FEvents.OnKeyDown) {
     FEvents.OnKeyDown(static_cast<uint16_t>(static_cast<QKeyEvent*>(aEvent)->key() & 0xFFFF));
+    const auto* key = static_cast<QKeyEvent*>(aEvent);
+    if (key->key() == Qt::Key_A && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && FEvents.OnAlignment) {
+      FEvents.OnAlignment();
+      return true;
+    }
   }
   return QMainWindow::eventFilter(aWatched, aEvent);
 }

@@ -12,6 +12,7 @@
 
 #include "window/MainView.h"
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QMenu;
@@ -34,6 +35,7 @@ struct TMainWindowEvents {
   std::function<void()> OnConnectionsDropDown;  // cbConnectionsDropDown: the list is about to open
   std::function<void()> OnConnectionsCloseUp;   // cbConnectionsCloseUp: the list has closed
   std::function<void()> OnButton1Click;         // Button1Click
+  std::function<void()> OnAlignment;            // the key A or the context menu: the Alignment window
 };
 
 class TMainWindow final : public QMainWindow, public TMainView {
@@ -77,6 +79,7 @@ class TMainWindow final : public QMainWindow, public TMainView {
   QMenu* ShowReportPopupMenu() const { return FReportMenu; }
   QComboBox* Connections() const { return FConnections; }
   QPushButton* ConnectButton() const { return FConnect; }
+  QAction* AlignmentAction() const { return FAlignmentAction; }
   // The open report window, if any.
   TReportWindow* ReportWindow() const;
   const QPixmap& SignalIcon(int aIndex) const { return FSignalIcons.at(static_cast<size_t>(aIndex)); }
@@ -110,4 +113,5 @@ class TMainWindow final : public QMainWindow, public TMainView {
   THistoryChart* FChart2 = nullptr;
   std::array<QLabel*, 2> FStatusPanels{};
   QPointer<TReportWindow> FReportWindow;
+  QAction* FAlignmentAction = nullptr;
 };

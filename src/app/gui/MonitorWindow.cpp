@@ -8,13 +8,16 @@ constexpr uint16_t kEscapeKey = 27;
 }  // namespace
 
 TMonitorWindow::TMonitorWindow(TMainFmOptions aOptions)
-    : FLogic(std::make_unique<TMainFm>(FWindow, FLoop, std::move(aOptions))) {
+    : FLogic(std::make_unique<TMainFm>(FWindow, FLoop, std::move(aOptions))),
+      FAlignment(std::make_unique<TAlignmentController>(*FLogic, FLoop)) {
   TMainFm& logic = *FLogic;
+  TAlignmentController& alignment = *FAlignment;
   FWindow.SetEvents(TMainWindowEvents{
       .OnActivate = [&logic] { logic.FormActivate(); },
       .OnKeyDown = [&logic](uint16_t aKey) { logic.FormKeyDown(aKey); },
       .OnClose =
-          [&logic] {
+          [&logic, &alignment] {
+            alignment.Close();
             // As a key press would, closing ends a link-type probe in progress at once, so that no
             // modem is started once the window has gone.
             logic.FormKeyDown(kEscapeKey);
@@ -27,10 +30,12 @@ TMonitorWindow::TMonitorWindow(TMainFmOptions aOptions)
       .OnConnectionsDropDown = [&logic] { logic.cbConnectionsDropDown(); },
       .OnConnectionsCloseUp = [&logic] { logic.cbConnectionsCloseUp(); },
       .OnButton1Click = [&logic] { logic.Button1Click(); },
+      .OnAlignment = [&alignment] { alignment.Open(); },
   });
 }
 
 TMonitorWindow::~TMonitorWindow() {
   FWindow.SetEvents({});
+  FAlignment.reset();
   FLogic.reset();
 }

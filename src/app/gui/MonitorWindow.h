@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "gui/AlignmentWindow.h"
 #include "gui/MainWindow.h"
 #include "gui/QtUiLoop.h"
 #include "window/MainUnit.h"
@@ -21,9 +22,11 @@ class TMonitorWindow {
   TMainWindow& Window() { return FWindow; }
   TMainFm& Logic() { return *FLogic; }
   TQtUiLoop& Loop() { return FLoop; }
+  TAlignmentController& Alignment() { return *FAlignment; }
 
  private:
   TQtUiLoop FLoop;
   TMainWindow FWindow;
-  std::unique_ptr<TMainFm> FLogic;  // last: destroyed first
+  std::unique_ptr<TMainFm> FLogic;
+  std::unique_ptr<TAlignmentController> FAlignment;  // last: destroyed first, it reads the logic
 };

@@ -85,6 +85,7 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   TMonitorWindow monitor(platform->FormOptions());
   if (metrics) metrics->Attach(monitor.Logic());
   if (aOptions.ReportUrl) monitor.Logic().ReportSender().SetReportUrl(*aOptions.ReportUrl);
+  monitor.Alignment().SetSettings(AlignSettingsOf(aOptions), !aOptions.NoTone);
 
   // SIGINT and SIGTERM close the window as its close button would.
   std::unique_ptr<QSocketNotifier> signalNotifier;
@@ -101,6 +102,7 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   }
 
   monitor.Window().show();
+  if (aOptions.Align) monitor.Alignment().Open();
   if (aOnShown) aOnShown(monitor);
   const int status = QApplication::exec();
   if (metrics) metrics->Detach();
