@@ -1,6 +1,8 @@
 // Parsing the monitor's command line.
 #include "app/CommandLine.h"
 
+#include "record/LogWriters.h"
+#include "record/PositionSource.h"
 #include "stats/ReportUploader.h"
 
 #ifndef CDMA_VERSION
@@ -56,6 +58,22 @@ TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
       std::string url = takeValue();
       if (!IsReportUrl(url)) throw ECommandLineError("Not an http or https URL: " + url);
       options.ReportUrl = std::move(url);
+    } else if (arg == "--log") {
+      std::string path = takeValue();
+      if (!LogFormatOfPath(path))
+        throw ECommandLineError("--log " + path + ": unknown log format (use " + kLogExtensions + ")");
+      options.Logs.push_back(std::move(path));
+    } else if (arg == "--gps") {
+      std::string address = takeValue();
+      if (!ParseGpsdAddress(address)) throw ECommandLineError("--gps needs HOST:PORT, not " + address);
+      options.Gps = std::move(address);
+    } else if (arg == "--convert") {
+      std::string input = takeValue();
+      if (i + 1 >= aArgs.size()) throw ECommandLineError("--convert needs a CSV log and an output file");
+      std::string output = aArgs[++i];
+      if (!LogFormatOfPath(output))
+        throw ECommandLineError("--convert " + output + ": unknown log format (use " + kLogExtensions + ")");
+      options.Convert.emplace(std::move(input), std::move(output));
     } else if (arg == "--help" || arg == "-h") {
       noValue();
       options.Help = true;
@@ -72,6 +90,8 @@ TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
 std::string UsageText(const std::string& aProgram) {
   return "Usage: " + aProgram +
          " [--console] [--demo [--demo-mode MODE]] [--port DEVICE]... [--report-url URL]\n"
+         "       [--log FILE]... [--gps HOST:PORT]\n"
+         "       " + aProgram + " --convert LOG.csv OUT.gpx|OUT.kml\n"
          "       " + aProgram + " --help | --version\n"
          "\n"
          "Finds a CDMA2000 1x / EV-DO modem's diagnostic port and shows its signal every 500 ms\n"
@@ -83,6 +103,12 @@ std::string UsageText(const std::string& aProgram) {
          "  --demo-mode MODE   the simulated modem's link: 1x, reva (default), revb, sleep, cycle\n"
          "  --port DEVICE      also probe this serial device (for example a pseudo-terminal)\n"
          "  --report-url URL   where \"Send report\" uploads (default " + DefaultReportUrl() + ")\n"
+         "  --log FILE         record every cycle and event with its position to FILE: .csv,\n"
+         "                     .jsonl, .gpx or .kml by the extension; any number of files; a file\n"
+         "                     that exists is kept and a numbered name used instead\n"
+         "  --gps HOST:PORT    gpsd to take positions from (default localhost:2947)\n"
+         "  --convert LOG.csv OUT\n"
+         "                     write a CSV log again as OUT (.gpx or .kml, also .csv, .jsonl)\n"
          "  --help, --version  this text, the version\n"
          "\n"
          "Console commands (--console), one per line on standard input:\n"
@@ -97,6 +123,7 @@ std::string UsageText(const std::string& aProgram) {
          "  disconnect   both words press it)\n"
          "  unplug       (--demo) pull the simulated modem out\n"
          "  plug         (--demo) plug it back in\n"
+         "  log FILE     start recording to FILE (as --log); log stop ends it, log tells how it goes\n"
          "  quit         stop the modem and leave (so do Ctrl-C and SIGTERM)\n"
          "\n"
          "The connection panel writes \"dialup: \" and its status line, \"button: \" and the\n"

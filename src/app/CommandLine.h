@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct TMonitorOptions {
@@ -13,6 +14,11 @@ struct TMonitorOptions {
   std::string DemoMode = "reva";           // --demo-mode: 1x, reva, revb, sleep or cycle
   std::vector<std::string> Ports;          // --port DEVICE, in order
   std::optional<std::string> ReportUrl;    // --report-url URL
+  // The field log: --log FILE (.csv, .jsonl, .gpx, .kml), in order; --gps HOST:PORT, gpsd's
+  // address (none: the local gpsd); --convert LOG.csv OUT, a CSV log written again as OUT.
+  std::vector<std::string> Logs;
+  std::optional<std::string> Gps;
+  std::optional<std::pair<std::string, std::string>> Convert;
   bool Help = false;
   bool Version = false;
 };

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <memory>
 
+#include "app/FieldLog.h"
 #include "app/MonitorPlatform.h"
 #include "window/ConsoleLoop.h"
 #include "window/ConsoleView.h"
@@ -31,6 +32,17 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   std::function<void()> close = [&] { closing = true; };
   loop.CatchSignals([&](int) { close(); });
 
+  // The field log's files are made before anything else: one that cannot be is the end.
+  TFieldLog fieldLog(
+      aOptions, [&loop](std::function<void()> aTask) { loop.Post(std::move(aTask)); },
+      [](const TRecorderNotice& aNotice) { std::cout << aNotice.Text << std::endl; });
+  try {
+    if (!aOptions.Logs.empty()) fieldLog.Start(aOptions.Logs);
+  } catch (const ELogFileError& e) {
+    std::cerr << "cdma-monitor: " << e.what() << "\n";
+    return 2;
+  }
+
   const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr);
   if (!platform) return 1;
   TDemoModem* const demo = platform->Demo();
@@ -38,6 +50,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   TConsoleView view(std::cout, loop);
   TMainFm fm(view, loop, platform->FormOptions());
   if (aOptions.ReportUrl) fm.ReportSender().SetReportUrl(*aOptions.ReportUrl);
+  fieldLog.Attach(fm);
   fm.FormActivate();
 
   close = [&] {
@@ -52,6 +65,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
       STDIN_FILENO,
       [&](const std::string& aLine) {
         if (view.OfferLine(aLine) || closing) return;
+        if (fieldLog.Command(aLine)) return;
         if (aLine == "report") {
           fm.ReportActionExecute();
           view.PrintReport();
@@ -87,7 +101,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
           close();
         } else if (!aLine.empty()) {
           view.WriteLine("unknown command: " + aLine +
-                         " (report, send, ping, stats, entries, select NAME, connect, disconnect, quit)");
+                         " (report, send, ping, stats, entries, select NAME, connect, disconnect, log FILE, log stop, quit)");
         }
       },
       [&] { view.InputEnded(); });
@@ -98,5 +112,6 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
     loop.Idle(std::chrono::seconds(1));
   }
   fm.FormClose();
+  fieldLog.Stop();
   return 0;
 }
