@@ -1,6 +1,7 @@
 // Starting and stopping the field log for the console and the window programs, and the converter.
 #include "app/FieldLog.h"
 
+#include <csignal>
 #include <thread>
 
 #include "record/LogConverter.h"
@@ -42,6 +43,9 @@ void TFieldLog::Start(const std::vector<std::string>& aPaths) {
     else
       post(deliver);
   };
+  // A limit on the size of files must not end the monitor: a write beyond it fails as on a full
+  // disk, and the recorder reports it.
+  std::signal(SIGXFSZ, SIG_IGN);
   FRecorder = std::make_unique<TFieldRecorder>(std::move(options));
   if (FWindow) FWindow->AddSink(*FRecorder);
   Tell(TRecorderNotice::TKind::Info, "log: recording to " + Joined(FRecorder->Paths()));

@@ -57,8 +57,7 @@ short WaitFor(int aFd, short aEvents, int aWakeFd, std::chrono::milliseconds aLi
 // kConnectTimeout (libgps's own connect would wait for the system's time-out on an address that
 // never answers); the reason when not.
 std::optional<std::string> Unreachable(const TGpsdAddress& aAddress, int aWakeFd) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
+  addrinfo hints{};  // any address family
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   if (const int error = getaddrinfo(aAddress.Host.c_str(), aAddress.Port.c_str(), &hints, &found); error != 0)

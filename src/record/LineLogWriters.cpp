@@ -1,5 +1,7 @@
 // The row-per-line writers, CSV and JSON Lines: each row goes to the file with one write as it
 // comes, so that a crash loses nothing written; the disk gets it at the next Sync.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <functional>
@@ -15,14 +17,10 @@ class TLineLogWriter final : public TLogWriter {
 
   TLineLogWriter(TFreshFile aFile, std::string_view aOpening, TFormatLine aFormatLine)
       : FFd(std::move(aFile.Fd)), FPath(std::move(aFile.Path)), FFormatLine(std::move(aFormatLine)) {
-    WriteAll(FFd.Get(), aOpening, FPath);
-    FDirty = !aOpening.empty();
+    Append(aOpening);
   }
 
-  void Write(const TLogRow& aRow) override {
-    WriteAll(FFd.Get(), FFormatLine(LogRowValues(aRow)), FPath);
-    FDirty = true;
-  }
+  void Write(const TLogRow& aRow) override { Append(FFormatLine(LogRowValues(aRow))); }
   void Sync(bool) override {
     if (!FDirty || FFd.Get() < 0) return;
     SyncData(FFd.Get(), FPath);
@@ -36,9 +34,23 @@ class TLineLogWriter final : public TLogWriter {
   const std::string& Path() const override { return FPath; }
 
  private:
+  // A line the disk took only in part is taken back, so that the file ends with a whole row.
+  void Append(std::string_view aLine) {
+    if (aLine.empty()) return;
+    try {
+      WriteAll(FFd.Get(), aLine, FPath);
+    } catch (const ELogFileError&) {
+      if (ftruncate(FFd.Get(), FSize) == 0) lseek(FFd.Get(), FSize, SEEK_SET);
+      throw;
+    }
+    FSize += static_cast<off_t>(aLine.size());
+    FDirty = true;
+  }
+
   TFileHandle FFd;
   std::string FPath;
   TFormatLine FFormatLine;
+  off_t FSize = 0;
   bool FDirty = false;
 };
 
