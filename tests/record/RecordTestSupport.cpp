@@ -1,13 +1,19 @@
 // Running the programs that read the field log back.
 #include "RecordTestSupport.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
-#include <filesystem>
+#include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -75,5 +81,98 @@ QJsonObject GpsbabelPoints(const std::string& aFormat, const std::string& aPath,
 }
 
 std::string Text(const QJsonValue& aValue) { return aValue.toString().toStdString(); }
+
+TGpsFake::TGpsFake(const std::string& aNmeaFile, int aPort, const std::string& aLogFile) : FPort(aPort) {
+  // Two sentences (RMC, GGA) per fix every half second: a fix per polling cycle.
+  const std::vector<std::string> args = {"gpsfake", "-q", "-c", "0.25", "-P", std::to_string(aPort), aNmeaFile};
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, aLogFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ) == 0) FGroup = pid;
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+bool TGpsFake::WaitReady() {
+  if (FGroup <= 0) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    int status = 0;
+    if (waitpid(FGroup, &status, WNOHANG) == FGroup) {
+      kill(-FGroup, SIGKILL);
+      FGroup = -1;
+      return false;
+    }
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(FPort));
+    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    if (connected) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+void TGpsFake::Stop() {
+  if (FGroup <= 0) return;
+  // gpsfake leaves its gpsd running when told to stop: the group goes together.
+  kill(-FGroup, SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  int status = 0;
+  bool reaped = false;
+  while (!reaped && std::chrono::steady_clock::now() < deadline) {
+    reaped = waitpid(FGroup, &status, WNOHANG) == FGroup;
+    if (!reaped) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill(-FGroup, SIGKILL);
+  if (!reaped) waitpid(FGroup, &status, 0);
+  // The daemon, no child of ours, is gone once its port refuses.
+  for (int i = 0; i < 200; ++i) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(FPort));
+    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    if (!connected) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  FGroup = -1;
+}
+
+std::vector<std::pair<double, double>> NmeaPositions(const std::string& aPath) {
+  std::vector<std::pair<double, double>> positions;
+  std::istringstream lines(ReadFileBytes(aPath));
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("$GPGGA,", 0) != 0) continue;
+    std::vector<std::string> fields;
+    std::istringstream parts(line);
+    for (std::string field; std::getline(parts, field, ',');) fields.push_back(field);
+    const auto degrees = [](const std::string& aText, int aDegreeDigits) {
+      return std::stod(aText.substr(0, static_cast<size_t>(aDegreeDigits))) +
+             std::stod(aText.substr(static_cast<size_t>(aDegreeDigits))) / 60;
+    };
+    double lat = degrees(fields[2], 2), lon = degrees(fields[4], 3);
+    if (fields[3] == "S") lat = -lat;
+    if (fields[5] == "W") lon = -lon;
+    positions.emplace_back(lat, lon);
+  }
+  return positions;
+}
 
 }  // namespace record_test

@@ -6,7 +6,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <sys/types.h>
+
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../stats/TestSupport.h"
@@ -32,5 +35,26 @@ QJsonObject GpsbabelPoints(const std::string& aFormat, const std::string& aPath,
                            std::string* aError = nullptr);
 
 std::string Text(const QJsonValue& aValue);
+
+// gpsfake replaying an NMEA file on 127.0.0.1:aPort, in a process group of its own so that its
+// gpsd goes with it.
+class TGpsFake {
+ public:
+  TGpsFake(const std::string& aNmeaFile, int aPort, const std::string& aLogFile);
+  ~TGpsFake() { Stop(); }
+  TGpsFake(const TGpsFake&) = delete;
+  TGpsFake& operator=(const TGpsFake&) = delete;
+  // gpsd accepts connections; false when gpsfake ended first or the time is up.
+  bool WaitReady();
+  // gpsfake and its gpsd are gone when this returns.
+  void Stop();
+
+ private:
+  pid_t FGroup = -1;
+  int FPort = 0;
+};
+
+// The positions of the GGA sentences of an NMEA file, in degrees, in order.
+std::vector<std::pair<double, double>> NmeaPositions(const std::string& aPath);
 
 }  // namespace record_test
