@@ -18,7 +18,7 @@ TFieldRecorder::TFieldRecorder(TFieldRecorderOptions aOptions) : FOnNotice(std::
       const std::optional<TLogFormat> format = LogFormatOfPath(path);
       if (!format) throw ELogFileError("unknown log format: " + path + " (use " + kLogExtensions + ")");
       TFreshFile file = CreateFreshFile(path);
-      if (!file.Note.empty()) Notify(TRecorderNotice::TKind::Info, "log: " + file.Note);
+      if (!file.Note.empty()) Notify(TRecorderNotice::TKind::NameTaken, "log: " + file.Note);
       FPaths.push_back(file.Path);
       FWriters.push_back(CreateLogWriter(std::move(file), *format));
     }

@@ -17,10 +17,10 @@
 #include "record/PositionSource.h"
 #include "window/CycleSample.h"
 
-// What the recorder tells the user: a file's name chosen, a file that failed, the position
-// lost or back. Texts start with "log: " or "gps: ".
+// What the recorder tells the user: a file that failed, a name chosen instead of one in use, the
+// position lost or back. Texts start with "log: " or "gps: ".
 struct TRecorderNotice {
-  enum class TKind { Info, Error, Position };
+  enum class TKind { Info, NameTaken, Error, Position };
   TKind Kind = TKind::Info;
   std::string Text;
 };

@@ -18,6 +18,7 @@
 #include "app/MonitorPlatform.h"
 #include "gui/AuricStyle.h"
 #include "gui/MonitorWindow.h"
+#include "gui/RecordingControls.h"
 
 #ifndef CDMA_VERSION
 #define CDMA_VERSION "0.0.0"
@@ -72,11 +73,21 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   QApplication::setDesktopFileName(QStringLiteral("cdma-monitor"));
   ApplyAuricStyle(app);
 
+  // The field log's files are made before anything else: one that cannot be is the end.
+  TRecordingControls recording(aOptions);
+  try {
+    recording.StartFromCommandLine(aOptions);
+  } catch (const ELogFileError& e) {
+    std::cerr << "cdma-monitor: " << e.what() << "\n";
+    return 2;
+  }
+
   const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr);
   if (!platform) return 1;
 
   TMonitorWindow monitor(platform->FormOptions());
   if (aOptions.ReportUrl) monitor.Logic().ReportSender().SetReportUrl(*aOptions.ReportUrl);
+  recording.Attach(monitor);
 
   // SIGINT and SIGTERM close the window as its close button would.
   std::unique_ptr<QSocketNotifier> signalNotifier;
@@ -95,6 +106,7 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   monitor.Window().show();
   if (aOnShown) aOnShown(monitor);
   const int status = QApplication::exec();
+  recording.Stop();
 
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
