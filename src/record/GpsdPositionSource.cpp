@@ -16,7 +16,7 @@
 #include "record/PositionSource.h"
 
 #if GPSD_API_MAJOR_VERSION < 9 || GPSD_API_MAJOR_VERSION > 14
-#error "libgps API version not known to this program (fix times as timespec, TPV fields altMSL and eph)"
+#error "libgps API version not known to this program (fix times in seconds and nanoseconds, the TPV fields altMSL and eph)"
 #endif
 
 namespace {

@@ -1,7 +1,6 @@
 // The document writers, GPX 1.1 and KML 2.2, on Qt's XML stream writer: one writer per document
 // keeps the open elements, and each row's elements are taken from it as bytes and appended to a
 // document that is rewritten whole on disk.
-#include <QBuffer>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
@@ -38,6 +37,13 @@ class TXmlLogFormat {
 // between elements.
 void NewLine(QXmlStreamWriter& aXml) { aXml.writeCharacters(QStringLiteral("\n")); }
 
+// The declaration names the encoding the bytes are taken in; a writer into a string would leave it
+// out.
+void StartDocument(QXmlStreamWriter& aXml) {
+  aXml.writeProcessingInstruction(QStringLiteral("xml"), QStringLiteral("version=\"1.0\" encoding=\"UTF-8\""));
+  NewLine(aXml);
+}
+
 void TextElement(QXmlStreamWriter& aXml, const QString& aName, const QString& aText) {
   aXml.writeTextElement(aName, aText);
 }
@@ -68,8 +74,7 @@ class TGpxFormat final : public TXmlLogFormat {
   explicit TGpxFormat(TWallClock::time_point aCreated) : FCreated(aCreated) {}
 
   void WriteOpening(QXmlStreamWriter& aXml) const override {
-    aXml.writeStartDocument();
-    NewLine(aXml);
+    StartDocument(aXml);
     aXml.writeStartElement(QStringLiteral("gpx"));
     aXml.writeDefaultNamespace(QString::fromLatin1(kGpxNamespace));
     aXml.writeNamespace(QString::fromLatin1(kXsiNamespace), QStringLiteral("xsi"));
@@ -200,8 +205,7 @@ class TKmlFormat final : public TXmlLogFormat {
   explicit TKmlFormat(TWallClock::time_point aCreated) : FCreated(aCreated) {}
 
   void WriteOpening(QXmlStreamWriter& aXml) const override {
-    aXml.writeStartDocument();
-    NewLine(aXml);
+    StartDocument(aXml);
     aXml.writeStartElement(QStringLiteral("kml"));
     aXml.writeDefaultNamespace(QString::fromLatin1(kKmlNamespace));
     NewLine(aXml);
@@ -280,23 +284,20 @@ class TKmlFormat final : public TXmlLogFormat {
 
 // --- the writer -----------------------------------------------------------------------------
 
-// Bytes a QXmlStreamWriter produces, taken as they come.
+// What a QXmlStreamWriter produces, taken as UTF-8 as it comes. Into a string, not a device: the
+// writer is made on one thread and used on another, which a QObject would not like.
 class TXmlBytes {
  public:
-  TXmlBytes() {
-    FBuffer.open(QIODevice::WriteOnly);
-    FXml.setDevice(&FBuffer);
-  }
+  TXmlBytes() : FXml(&FText) {}
   QXmlStreamWriter& Xml() { return FXml; }
   std::string Take() {
-    std::string bytes = FBuffer.data().toStdString();
-    FBuffer.buffer().clear();
-    FBuffer.seek(0);
+    std::string bytes = FText.toStdString();
+    FText.clear();
     return bytes;
   }
 
  private:
-  QBuffer FBuffer;
+  QString FText;
   QXmlStreamWriter FXml;
 };
 
