@@ -25,6 +25,7 @@ using TSteadyClock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kPollSlice{250};
 constexpr std::chrono::milliseconds kConnectTimeout{3000};
+constexpr int kReportsPerSlice = 1000;
 constexpr std::string_view kTpvPrefix = "{\"class\":\"TPV\"";
 
 struct TStateText {
@@ -221,7 +222,9 @@ std::string TGpsdPositionSource::Watch(std::stop_token aStop) {
     const short ready = WaitFor(gps.gps_fd, POLLIN, FWakeFd, kPollSlice);
     if (ready != 0) {
       bool closed = false;
-      // One report per read; libgps may hold more already read from the socket.
+      // One report per read; libgps may hold more already read from the socket. A daemon that
+      // never pauses still lets the state be told and the stop be heard.
+      int reports = 0;
       do {
         std::array<char, 64> message{};
         errno = 0;
@@ -231,7 +234,7 @@ std::string TGpsdPositionSource::Watch(std::stop_token aStop) {
           break;
         }
         if (std::string_view(message.data()).starts_with(kTpvPrefix)) StoreFix(PositionOfFix(gps.fix));
-      } while (gps_waiting(&gps, 0));
+      } while (++reports < kReportsPerSlice && !aStop.stop_requested() && gps_waiting(&gps, 0));
       if (closed) break;
     }
     Report(where);

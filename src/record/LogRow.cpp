@@ -90,9 +90,14 @@ TLogValue Text(std::string aText) { return {TLogValueType::Text, std::move(aText
 TLogValue Number(std::string aText) { return {TLogValueType::Number, std::move(aText)}; }
 TLogValue Bool(bool aValue) { return {TLogValueType::Bool, aValue ? "1" : "0"}; }
 TLogValue OptionalText(const std::string& aText) { return aText.empty() ? TLogValue{} : Text(aText); }
-TLogValue OptionalFixed(const std::optional<double>& aValue, int aDecimals) {
-  return aValue ? Number(FormatFixed(*aValue, aDecimals)) : TLogValue{};
+// A number that is not one (NaN, infinite) is no value: JSON and the readers have no word for it.
+TLogValue Fixed(double aValue, int aDecimals) {
+  return std::isfinite(aValue) ? Number(FormatFixed(aValue, aDecimals)) : TLogValue{};
 }
+TLogValue OptionalFixed(const std::optional<double>& aValue, int aDecimals) {
+  return aValue ? Fixed(*aValue, aDecimals) : TLogValue{};
+}
+TLogValue Shortest(float aValue) { return std::isfinite(aValue) ? Number(FormatShortest(aValue)) : TLogValue{}; }
 
 void PutSample(TLogValues& aValues, const TCycleSample& aSample) {
   const auto put = [&](TLogColumn aColumn, TLogValue aValue) { aValues[ColumnIndex(aColumn)] = std::move(aValue); };
@@ -102,9 +107,9 @@ void PutSample(TLogValues& aValues, const TCycleSample& aSample) {
   // Without a modem the figures are nobody's: only the icon and the absence are recorded.
   if (!aSample.Present) return;
   put(TLogColumn::LinkType, Text(aSample.LinkType));
-  put(TLogColumn::Rx, Number(FormatShortest(aSample.Rx)));
-  put(TLogColumn::Tx, Number(FormatShortest(aSample.Tx)));
-  put(TLogColumn::Drc, Number(FormatShortest(aSample.Drc)));
+  put(TLogColumn::Rx, Shortest(aSample.Rx));
+  put(TLogColumn::Tx, Shortest(aSample.Tx));
+  put(TLogColumn::Drc, Shortest(aSample.Drc));
   put(TLogColumn::Cell, Number(std::to_string(aSample.Cell)));
   put(TLogColumn::Sector, Number(std::to_string(aSample.Sector)));
   put(TLogColumn::Pn, Number(std::to_string(aSample.Pn)));
@@ -128,8 +133,8 @@ void PutPosition(TLogValues& aValues, const TPosition& aPosition) {
   put(TLogColumn::Fix, Text(std::string(FixModeName(aPosition.Mode))));
   if (!aPosition.Known()) return;
   // 7 decimals of a degree are about a centimetre, well below any receiver's error.
-  put(TLogColumn::Lat, Number(FormatFixed(aPosition.Latitude, 7)));
-  put(TLogColumn::Lon, Number(FormatFixed(aPosition.Longitude, 7)));
+  put(TLogColumn::Lat, Fixed(aPosition.Latitude, 7));
+  put(TLogColumn::Lon, Fixed(aPosition.Longitude, 7));
   put(TLogColumn::AltM, OptionalFixed(aPosition.AltitudeM, 2));
   put(TLogColumn::HerrM, OptionalFixed(aPosition.HorizontalErrorM, 2));
   put(TLogColumn::SpeedMps, OptionalFixed(aPosition.SpeedMps, 2));
@@ -209,6 +214,16 @@ TWallClock::time_point TLogRow::Time() const {
 }
 
 TLogRow CleanLogRow(TLogRow aRow) {
+  TPosition& position = aRow.Position;
+  const auto finite = [](std::optional<double>& aValue) {
+    if (aValue && !std::isfinite(*aValue)) aValue.reset();
+  };
+  if (!std::isfinite(position.Latitude) || !std::isfinite(position.Longitude) || std::abs(position.Latitude) > 90 ||
+      std::abs(position.Longitude) > 180)
+    position = TPosition{};
+  for (std::optional<double>* value :
+       {&position.AltitudeM, &position.HorizontalErrorM, &position.SpeedMps, &position.CourseDeg})
+    finite(*value);
   if (TCycleSample* sample = std::get_if<TCycleSample>(&aRow.Entry)) {
     sample->LinkType = CleanText(sample->LinkType);
     sample->Port = CleanText(sample->Port);

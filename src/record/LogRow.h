@@ -41,7 +41,8 @@ struct TLogRow {
 };
 
 // Every text of a row made valid UTF-8 (anything else becomes U+FFFD) and free of the control
-// characters XML cannot carry, so that each format can hold it.
+// characters XML cannot carry, and a position of numbers that are no numbers or out of range
+// dropped, so that each format can hold it. The writers take rows made so.
 TLogRow CleanLogRow(TLogRow aRow);
 
 enum class TLogValueType { Absent, Text, Number, Bool };

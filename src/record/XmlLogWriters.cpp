@@ -166,11 +166,8 @@ QString KmlColor(TRgb aColor, uint8_t aAlpha) {
   return QString::fromLatin1(text);
 }
 
-std::string Figure(float aValue) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(aValue));
-  return text;
-}
+// One decimal, as the window's labels show it, in C notation whatever the locale.
+std::string Figure(float aValue) { return FormatFixed(static_cast<double>(aValue), 1); }
 
 // The figures of a point as lines of text, as a map shows them when the point is clicked.
 std::string SampleDescription(const TCycleSample& aSample, const TPosition& aPosition) {

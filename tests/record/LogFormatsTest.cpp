@@ -82,6 +82,28 @@ TEST(LogRows, TextsAreMadeValidUtf8WithoutWhatXmlCannotCarry) {
   }
 }
 
+TEST(LogRows, APositionOfNumbersThatAreNoneIsNoPosition) {
+  TPosition position;
+  position.Mode = TFixMode::Fix3D;
+  position.Latitude = 52.5;
+  position.Longitude = 13.4;
+  position.AltitudeM = kNaN;
+  position.SpeedMps = 3;
+  TLogRow good = CleanLogRow(SampleRow(-80));
+  good.Position = position;
+  const TLogRow clean = CleanLogRow(good);
+  EXPECT_TRUE(clean.Position.Known());
+  EXPECT_FALSE(clean.Position.AltitudeM);
+  EXPECT_EQ(clean.Position.SpeedMps, 3.0);
+  for (const double latitude : {kNaN, kInf, -90.5}) {
+    TLogRow bad = good;
+    bad.Position.Latitude = latitude;
+    EXPECT_FALSE(CleanLogRow(bad).Position.Known()) << latitude;
+  }
+  TLogRow nanRx = SampleRow(static_cast<float>(kNaN));
+  EXPECT_EQ(LogRowValues(nanRx)[ColumnIndex(TLogColumn::Rx)].Type, TLogValueType::Absent);
+}
+
 TEST(LogRows, EveryRowComesBackFromItsCsvLine) {
   TCycleSample sample;
   sample.Time = At(1715679000123);
