@@ -38,6 +38,7 @@ TEST(RecordingWindow, RecordAndStopFromTheMenuWithTheCountInTheStatusPanel) {
     monitor.Window().show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&monitor.Window(), kLongMs));
     QLabel* panel = monitor.Window().StatusPanel(0);
+    const int designWidth = panel->width();
     EXPECT_TRUE(monitor.Window().actions().contains(recording.RecordAction()));
     EXPECT_TRUE(monitor.Window().actions().contains(recording.StopAction()));
     EXPECT_EQ(recording.RecordAction()->text(), QStringLiteral("Record…"));
@@ -61,9 +62,12 @@ TEST(RecordingWindow, RecordAndStopFromTheMenuWithTheCountInTheStatusPanel) {
       const QRegularExpressionMatch match = shown.match(panel->text());
       return match.hasMatch() && match.captured(1).toInt() >= 3;
     }, kLongMs)) << panel->text().toStdString();
+    // The longest it says in a long drive still fits the panel.
+    EXPECT_LE(panel->fontMetrics().horizontalAdvance(panel->text()), panel->contentsRect().width()) << "the text fits";
     EXPECT_TRUE(panel->toolTip().startsWith(QString::fromStdString("log: recording to " + dir.Path() + "/drive-1.csv: ")));
     recording.StopAction()->trigger();
     EXPECT_TRUE(panel->text().isEmpty());
+    EXPECT_EQ(panel->width(), designWidth) << "the panel as designed when nothing is recorded";
     EXPECT_TRUE(recording.RecordAction()->isEnabled());
     recording.Stop();
     monitor.Window().close();

@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QMessageBox>
 
+#include <algorithm>
+
 #include "gui/MonitorWindow.h"
 
 namespace {
@@ -42,6 +44,7 @@ void TRecordingControls::StartFromCommandLine(const TMonitorOptions& aOptions) {
 
 void TRecordingControls::Attach(TMonitorWindow& aMonitor) {
   FWindow = &aMonitor.Window();
+  FPanelWidth = FWindow->StatusPanel(0)->minimumWidth();
   FLog.Attach(aMonitor.Logic());
   FWindow->setContextMenuPolicy(Qt::ActionsContextMenu);
   FWindow->addAction(FRecord);
@@ -109,6 +112,10 @@ void TRecordingControls::Refresh() {
   FStop->setEnabled(FLog.Recorder() != nullptr);
   if (!FWindow) return;
   QLabel* panel = FWindow->StatusPanel(0);
-  panel->setText(PanelText());
+  const QString text = PanelText();
+  // The panel widens while it has more to say than its designed width holds.
+  const int frame = panel->width() - panel->contentsRect().width();
+  panel->setFixedWidth(std::max(FPanelWidth, panel->fontMetrics().horizontalAdvance(text) + frame));
+  panel->setText(text);
   panel->setToolTip(FLog.Recorder() ? QString::fromStdString(FLog.StatusLine()) : QString());
 }

@@ -42,6 +42,7 @@ class TRecordingControls final : public QObject {
 
   TFieldLog FLog;
   TMainWindow* FWindow = nullptr;
+  int FPanelWidth = 0;  // the first status panel's designed width
   QAction* FRecord = nullptr;
   QAction* FStop = nullptr;
   QTimer FRefresh;
