@@ -192,8 +192,13 @@ std::string SampleDescription(const TCycleSample& aSample, const TPosition& aPos
 }
 
 QString Coordinates(const TPosition& aPosition) {
-  std::string text = FormatFixed(aPosition.Longitude, 7) + "," + FormatFixed(aPosition.Latitude, 7);
-  if (aPosition.AltitudeM) text += "," + FormatFixed(*aPosition.AltitudeM, 2);
+  std::string text = FormatFixed(aPosition.Longitude, 7);
+  text += ',';
+  text += FormatFixed(aPosition.Latitude, 7);
+  if (aPosition.AltitudeM) {
+    text += ',';
+    text += FormatFixed(*aPosition.AltitudeM, 2);
+  }
   return Q(text);
 }
 
