@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev llvm
   libmicrohttpd-dev prometheus systemd
   libpulse-dev pulseaudio pulseaudio-utils
+  libgps-dev gpsd gpsd-clients gpsbabel libxml2-utils
 )
 
 missing=()

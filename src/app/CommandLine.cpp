@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "record/LogWriters.h"
+#include "record/PositionSource.h"
 #include "stats/ReportUploader.h"
 
 #ifndef CDMA_VERSION
@@ -97,6 +99,22 @@ TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
     } else if (arg == "--no-tone") {
       noValue();
       options.NoTone = true;
+    } else if (arg == "--log") {
+      std::string path = takeValue();
+      if (!LogFormatOfPath(path))
+        throw ECommandLineError("--log " + path + ": unknown log format (use " + kLogExtensions + ")");
+      options.Logs.push_back(std::move(path));
+    } else if (arg == "--gps") {
+      std::string address = takeValue();
+      if (!ParseGpsdAddress(address)) throw ECommandLineError("--gps needs HOST:PORT, not " + address);
+      options.Gps = std::move(address);
+    } else if (arg == "--convert") {
+      std::string input = takeValue();
+      if (i + 1 >= aArgs.size()) throw ECommandLineError("--convert needs a CSV log and an output file");
+      std::string output = aArgs[++i];
+      if (!LogFormatOfPath(output))
+        throw ECommandLineError("--convert " + output + ": unknown log format (use " + kLogExtensions + ")");
+      options.Convert.emplace(std::move(input), std::move(output));
     } else if (arg == "--help" || arg == "-h") {
       noValue();
       options.Help = true;
@@ -116,6 +134,8 @@ std::string UsageText(const std::string& aProgram) {
          " [--console] [--demo [--demo-mode MODE]] [--port DEVICE]... [--report-url URL]\n"
          "       " + aProgram + " ... [--headless] [--metrics [ADDRESS:]PORT [--metrics-identity]]\n"
          "       " + aProgram + " ... [--align] [--align-figure rx|drc|ecio] [--align-range LOW:HIGH] [--no-tone]\n"
+         "       " + aProgram + " ... [--log FILE]... [--gps HOST:PORT]\n"
+         "       " + aProgram + " --convert LOG.csv OUT.gpx|OUT.kml\n"
          "       " + aProgram + " --help | --version\n"
          "\n"
          "Finds a CDMA2000 1x / EV-DO modem's diagnostic port and shows its signal every 500 ms\n"
@@ -142,6 +162,12 @@ std::string UsageText(const std::string& aProgram) {
          "  --align-range L:H  the span of that figure the tone's 300..1800 Hz cover\n"
          "                     (default rx -110:-50 dBm, ecio -20:0 dB, drc by the link type)\n"
          "  --no-tone          the alignment mode without its tone\n"
+         "  --log FILE         record every cycle and event with its position to FILE: .csv,\n"
+         "                     .jsonl, .gpx or .kml by the extension; any number of files; a file\n"
+         "                     that exists is kept and a numbered name used instead\n"
+         "  --gps HOST:PORT    gpsd to take positions from (default localhost:2947)\n"
+         "  --convert LOG.csv OUT\n"
+         "                     write a CSV log again as OUT (.gpx or .kml, also .csv, .jsonl)\n"
          "  --help, --version  this text, the version\n"
          "\n"
          "Console commands (--console), one per line on standard input:\n"
@@ -157,6 +183,7 @@ std::string UsageText(const std::string& aProgram) {
          "  unplug       (--demo) pull the simulated modem out\n"
          "  plug         (--demo) plug it back in\n"
          "  rx DBM       (--demo) hold the simulated receive power at DBM; rx auto: fading again\n"
+         "  log FILE     start recording to FILE (as --log); log stop ends it, log tells how it goes\n"
          "  quit         stop the modem and leave (so do Ctrl-C and SIGTERM)\n"
          "With --align, one \"align: \" line per 100 ms sample, and the commands\n"
          "  peak         reset the peak\n"

@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "metrics/MetricsServer.h"
@@ -25,6 +26,11 @@ struct TMonitorOptions {
   TAlignFigure AlignFigure = TAlignFigure::Rx;     // --align-figure rx|drc|ecio
   std::optional<TAlignRange> AlignRange;           // --align-range LOW:HIGH, for that figure
   bool NoTone = false;                             // --no-tone
+  // The field log: --log FILE (.csv, .jsonl, .gpx, .kml), in order; --gps HOST:PORT, gpsd's
+  // address (none: the local gpsd); --convert LOG.csv OUT, a CSV log written again as OUT.
+  std::vector<std::string> Logs;
+  std::optional<std::string> Gps;
+  std::optional<std::pair<std::string, std::string>> Convert;
   bool Help = false;
   bool Version = false;
 };

@@ -15,6 +15,7 @@
 
 #include "align/AlignText.h"
 #include "app/AlignMode.h"
+#include "app/FieldLog.h"
 #include "app/HeadlessLog.h"
 #include "app/MonitorPlatform.h"
 #include "metrics/MetricsEndpoint.h"
@@ -49,6 +50,16 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   std::function<void()> close = [&] { loop.RequestClose(); };
   loop.CatchSignals([&](int) { close(); });
 
+  // The field log's files are made before anything else: one that cannot be is the end.
+  TFieldLog fieldLog(
+      aOptions, [&loop](std::function<void()> aTask) { loop.Post(std::move(aTask)); },
+      [](const TRecorderNotice& aNotice) { std::cout << aNotice.Text << std::endl; });
+  try {
+    if (!aOptions.Logs.empty()) fieldLog.Start(aOptions.Logs);
+  } catch (const ELogFileError& e) {
+    std::cerr << "cdma-monitor: " << e.what() << "\n";
+    return 2;
+  }
   // The metrics endpoint listens before any modem is searched or simulated: an address that
   // cannot be bound ends the program here.
   auto endpoint = TMetricsEndpoint::Create(aOptions.Metrics, aOptions.MetricsIdentity, std::cerr);
@@ -67,6 +78,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   TMainFm fm(view, loop, platform->FormOptions());
   if (aOptions.ReportUrl) fm.ReportSender().SetReportUrl(*aOptions.ReportUrl);
   if (metrics) metrics->Attach(fm);
+  fieldLog.Attach(fm);
   if (headless) {
     fm.AddSink(*headless);
     headless->Line("started" + (metrics ? ", metrics at " + metrics->Url() : std::string()) +
@@ -94,6 +106,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
       STDIN_FILENO,
       [&](const std::string& aLine) {
         if (view.OfferLine(aLine) || loop.Closing()) return;
+        if (fieldLog.Command(aLine)) return;
         if (align) {
           if (const std::optional<std::string> answer = RunAlignCommand(align->Unit(), aLine)) {
             view.WriteLine(*answer);
@@ -150,7 +163,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
           close();
         } else if (!aLine.empty()) {
           view.WriteLine("unknown command: " + aLine +
-                         " (report, send, ping, stats, entries, select NAME, connect, disconnect, quit)");
+                         " (report, send, ping, stats, entries, select NAME, connect, disconnect, log FILE, log stop, quit)");
         }
       },
       [&] { view.InputEnded(); });
@@ -158,6 +171,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   loop.PumpWhile([] { return true; }, std::chrono::seconds(1));
   align.reset();
   fm.FormClose();
+  fieldLog.Stop();
   if (metrics) metrics->Detach();
   if (headless) headless->Line("stopped");
   return 0;

@@ -5,6 +5,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ConsoleProgram.h"
+#include "app/FieldLog.h"
 #ifdef CDMA_WITH_GUI
 #include "gui/WindowProgram.h"
 #endif
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
     std::cout << VersionText();
     return 0;
   }
+  if (options.Convert) return RunLogConversion(options, std::cout, std::cerr);
 #ifdef CDMA_WITH_GUI
   if (!options.Console && !options.Headless) {
     if (DisplayAvailable()) return RunWindowMonitor(argc, argv, options);

@@ -15,8 +15,13 @@ TEST(CommandLine, TakesEveryOptionInBothSpellings) {
   EXPECT_TRUE(ParseCommandLine({"--help"}).Help);
   EXPECT_TRUE(ParseCommandLine({"-h"}).Help);
   EXPECT_TRUE(ParseCommandLine({"--version"}).Version);
+  const TMonitorOptions log =
+      ParseCommandLine({"--log", "drive.csv", "--log=drive.KML", "--gps", "[::1]:2948", "--convert", "in.csv", "out.gpx"});
+  EXPECT_EQ(log.Logs, (std::vector<std::string>{"drive.csv", "drive.KML"}));
+  EXPECT_EQ(log.Gps, "[::1]:2948");
+  EXPECT_EQ(log.Convert, std::make_pair(std::string("in.csv"), std::string("out.gpx")));
   const TMonitorOptions none = ParseCommandLine({});
-  EXPECT_FALSE(none.Console || none.Demo);
+  EXPECT_FALSE(none.Console || none.Demo || none.Gps || none.Convert || !none.Logs.empty());
   EXPECT_EQ(none.DemoMode, "reva");
 }
 
@@ -81,6 +86,11 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
       {"--align-range", "-110:"},
       {"--align-range", "nan:0"},
       {"--align-range", "-110:-50dB"},
+      {"--log", "drive.txt"},          // no log format
+      {"--log"},
+      {"--gps", "host:0"},             // no port
+      {"--convert", "in.csv"},         // no output
+      {"--convert", "in.csv", "out.pdf"},
   };
   for (const auto& args : bad) EXPECT_THROW(ParseCommandLine(args), ECommandLineError) << args[0];
 }
@@ -90,7 +100,8 @@ TEST(CommandLine, UsageNamesTheCommands) {
   for (const char* word : {"--console", "--demo", "--port DEVICE", "--report-url URL", "--headless", "--metrics",
                            "--metrics-identity", "report", "send", "ping", "entries", "select NAME", "connect",
                            "disconnect", "quit", "--align", "--align-figure", "--align-range", "--no-tone", "peak",
-                           "figure F", "mute, unmute"})
+                           "figure F", "mute, unmute", "--log FILE", "--gps HOST:PORT", "--convert LOG.csv",
+                           "log FILE", "log stop"})
     EXPECT_NE(usage.find(word), std::string::npos) << word;
   EXPECT_EQ(VersionText().rfind("cdma-monitor ", 0), 0u);
 }

@@ -18,6 +18,7 @@
 #include "app/MonitorPlatform.h"
 #include "gui/AuricStyle.h"
 #include "gui/MonitorWindow.h"
+#include "gui/RecordingControls.h"
 #include "metrics/MetricsEndpoint.h"
 
 #ifndef CDMA_VERSION
@@ -73,6 +74,14 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   QApplication::setDesktopFileName(QStringLiteral("cdma-monitor"));
   ApplyAuricStyle(app);
 
+  // The field log's files are made before anything else: one that cannot be is the end.
+  TRecordingControls recording(aOptions);
+  try {
+    recording.StartFromCommandLine(aOptions);
+  } catch (const ELogFileError& e) {
+    std::cerr << "cdma-monitor: " << e.what() << "\n";
+    return 2;
+  }
   // The metrics endpoint listens before any modem is searched: an address that cannot be bound
   // ends the program here.
   auto endpoint = TMetricsEndpoint::Create(aOptions.Metrics, aOptions.MetricsIdentity, std::cerr);
@@ -86,6 +95,7 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   if (metrics) metrics->Attach(monitor.Logic());
   if (aOptions.ReportUrl) monitor.Logic().ReportSender().SetReportUrl(*aOptions.ReportUrl);
   monitor.Alignment().SetSettings(AlignSettingsOf(aOptions), !aOptions.NoTone);
+  recording.Attach(monitor);
 
   // SIGINT and SIGTERM close the window as its close button would.
   std::unique_ptr<QSocketNotifier> signalNotifier;
@@ -105,6 +115,7 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   if (aOptions.Align) monitor.Alignment().Open();
   if (aOnShown) aOnShown(monitor);
   const int status = QApplication::exec();
+  recording.Stop();
   if (metrics) metrics->Detach();
 
   std::signal(SIGINT, SIG_DFL);
