@@ -81,6 +81,10 @@ struct TRasDialStub {
     std::lock_guard lock(Lock);
     if (Target) Target->RasDialCallback(aConn, aMsg, aState, aError);
   }
+  void Refused(TRasHandle aConn, uint32_t aError) {
+    std::lock_guard lock(Lock);
+    if (Target) Target->HangUpRefused(aConn, aError);
+  }
   void Release() {
     std::lock_guard lock(Lock);
     Target = nullptr;
@@ -146,9 +150,12 @@ void TXuRasNotifier::Execute(std::stop_token aStop) {
 // --- component --------------------------------------------------------------------------------
 
 TXuCustomRas::TXuCustomRas(TDialupService& aService, TComponent* AOwner)
-    : TComponent(AOwner), FService(aService), FStub(std::make_shared<TRasDialStub>(this)) {}
+    : TComponent(AOwner), FService(aService), FStub(std::make_shared<TRasDialStub>(this)) {
+  FListsNotification = FService.ListsNotification([this] { ListsLearnt(); });
+}
 
 TXuCustomRas::~TXuCustomRas() {
+  FService.RemoveListsNotification(FListsNotification);
   FStub->Release();
   std::unique_ptr<TXuRasNotifier> notifier;
   {
@@ -221,6 +228,19 @@ void TXuCustomRas::SetOnConnect(TRasOnConnect aHandler) {
 void TXuCustomRas::SetOnDisconnect(TRasOnDisconnect aHandler) {
   std::lock_guard lock(FLock);
   FOnDisconnect = std::move(aHandler);
+}
+void TXuCustomRas::SetOnListsLearnt(TRasOnListsLearnt aHandler) {
+  std::lock_guard lock(FLock);
+  FOnListsLearnt = std::move(aHandler);
+}
+
+void TXuCustomRas::ListsLearnt() {
+  TRasOnListsLearnt handler;
+  {
+    std::lock_guard lock(FLock);
+    handler = FOnListsLearnt;
+  }
+  if (handler) handler(this);
 }
 
 TRasHandle TXuCustomRas::GetHandle() const {
@@ -354,9 +374,29 @@ void TXuCustomRas::Connect() {
 void TXuCustomRas::Disconnect() {
   const TRasHandle handle = GetHandle();
   if (handle == INVALID_RAS_HANDLE) return;
-  if (FService.HangUp(handle) != RAS_SUCCESS) return;
+  std::weak_ptr<TRasDialStub> stub = FStub;
+  const uint32_t code = FService.HangUp(handle, [stub, handle](uint32_t aError) {
+    if (auto s = stub.lock()) s->Refused(handle, aError);
+  });
+  // A connection that has gone already is no failure: the notifier reports its end.
+  if (code == RAS_ERR_INVALID_HANDLE) return;
+  if (code != RAS_SUCCESS) {
+    // The line is still up; whoever pressed the button must learn why it stays.
+    DoRasError(RasErrorText(FService, code));
+    return;
+  }
   std::lock_guard lock(FLock);
   if (hConn == handle) hConn = INVALID_RAS_HANDLE;
+}
+
+void TXuCustomRas::HangUpRefused(TRasHandle aConn, uint32_t aError) {
+  if (aError == RAS_ERR_INVALID_HANDLE) return;
+  {
+    // Still connected: the handle comes back, so that the next press hangs up again.
+    std::lock_guard lock(FLock);
+    if (hConn == INVALID_RAS_HANDLE && bConnected) hConn = aConn;
+  }
+  DoRasError(RasErrorText(FService, aError));
 }
 
 std::vector<TRasConnection> TXuCustomRas::EnumConnections(bool& aOk) {

@@ -34,7 +34,7 @@ class TRecordingService : public TDialupService {
     }
     return Demo.Dial(p, std::move(c), h);
   }
-  uint32_t HangUp(TRasHandle h) override { return Demo.HangUp(h); }
+  uint32_t HangUp(TRasHandle h, TRasHangUpRefused r) override { return Demo.HangUp(h, std::move(r)); }
   uint32_t ConnectionNotification(TRasHandle h, std::function<void()> f, TRasNotificationId& id) override {
     ++Registrations;
     return Demo.ConnectionNotification(h, std::move(f), id);

@@ -65,7 +65,7 @@ class TPanelService final : public TDialupService {
         },
         aConn);
   }
-  uint32_t HangUp(TRasHandle aConn) override { return Demo.HangUp(aConn); }
+  uint32_t HangUp(TRasHandle aConn, TRasHangUpRefused aRefused) override { return Demo.HangUp(aConn, std::move(aRefused)); }
   uint32_t ConnectionNotification(TRasHandle aConn, std::function<void()> aChanged, TRasNotificationId& aId) override {
     return Demo.ConnectionNotification(aConn, std::move(aChanged), aId);
   }
