@@ -26,7 +26,8 @@ constexpr auto kLong = 90s;  // never reached when the program works
 // The program on pipes: lines in, lines out; standard error goes to the test's.
 class TProgram {
  public:
-  explicit TProgram(const std::vector<std::string>& aArgs) {
+  // aEnvironment: "NAME=value" settings added to the program's environment.
+  explicit TProgram(const std::vector<std::string>& aArgs, const std::vector<std::string>& aEnvironment = {}) {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) std::abort();
     FPid = fork();
@@ -37,6 +38,7 @@ class TProgram {
       close(in[1]);
       close(out[0]);
       close(out[1]);
+      for (const std::string& setting : aEnvironment) putenv(const_cast<char*>(setting.c_str()));
       std::vector<char*> argv;
       argv.push_back(const_cast<char*>(CDMA_MONITOR));
       for (const std::string& a : aArgs) argv.push_back(const_cast<char*>(a.c_str()));
