@@ -7,7 +7,6 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
@@ -100,13 +99,7 @@ TEST_F(NmWindowTest, TheStandInStoppedHoldsNeitherTheCyclesNorThePanel) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !list->view()->isVisible(); }, kWaitMs));
 
   QStringList boxes;
-  QTimer* answering = AnswerModal([&boxes](QWidget* aModal) {
-    if (auto* box = qobject_cast<QMessageBox*>(aModal)) {
-      boxes << box->text();
-      box->button(QMessageBox::Ok)->click();
-    }
-    return false;
-  });
+  QTimer* answering = AnswerMessageBoxes(boxes);
   const auto stopAnswering = qScopeGuard([answering] { delete answering; });
   TCycleTimes cycles;
   Logic().AddSink(cycles);
