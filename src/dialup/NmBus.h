@@ -89,7 +89,8 @@ class TNmBus : public QObject {
   void Vanished();
 
   void ProfileList(const QStringList& aPaths);
-  void ActiveList(const QStringList& aPaths);
+  // The service's list of active connections; aReread: those known already are read again too.
+  void ActiveList(const QStringList& aPaths, bool aReread);
   void ActiveProperties(const QString& aPath, const QVariantMap& aProperties);
   void Ip4Properties(const QString& aPath, const QVariantMap& aProperties);
   void PropertiesChanged(const QString& aPath, const QString& aInterface, const QVariantMap& aChanged);

@@ -167,9 +167,8 @@ void TNmCache::BeginLearning() {
   FCode = RAS_SUCCESS;
   FProfileOrder.clear();
   FProfiles.clear();
-  FActiveOrder.clear();
-  FActive.clear();
-  FIp4.clear();
+  // The active connections stay: the new list ends those it no longer holds, and tells their
+  // watchers.
 }
 
 void TNmCache::SetState(TState aState, uint32_t aCode) {

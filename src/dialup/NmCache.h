@@ -81,7 +81,7 @@ class TNmCache {
   void RemoveLearntNotification(TRasNotificationId aId);
 
   // --- the bus thread -----------------------------------------------------------------------
-  // A new reading of every list begins: what was known goes.
+  // A new reading of every list begins: the profiles known so far go.
   void BeginLearning();
   void SetState(TState aState, uint32_t aCode = RAS_SUCCESS);
   TState State();

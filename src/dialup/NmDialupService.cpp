@@ -156,7 +156,10 @@ uint32_t IpToNetworkOrder(const TRasIpAddr& aAddr) {
   return v;
 }
 
-std::string Text(const QVariant& aValue) { return IsType(aValue, QMetaType::QString) ? aValue.toString().toStdString() : ""; }
+// A text the service sent, or an empty one for a value of another type.
+std::string Text(const QVariant& aValue) {
+  return IsType(aValue, QMetaType::QString) ? aValue.toString().toStdString() : std::string();
+}
 
 // A profile as the entry record and the dial parameters show it; none for settings without a
 // textual name and type, which no profile of the service lacks.
@@ -338,11 +341,13 @@ void TNmBus::Start() {
                       SLOT(OnProfileGone(QDBusMessage)));
 
   // Whether the service is there; the watch above follows it from now on.
-  QDBusMessage ask = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+  QDBusMessage ask = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                    QStringLiteral("/org/freedesktop/DBus"),
                                                     QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
   ask.setArguments({FServiceName});
   const uint64_t generation = FGeneration;
-  auto* pending = new QDBusPendingCallWatcher(FConnection.asyncCall(ask, static_cast<int>(FOptions.CallTimeout.count())), this);
+  const int timeout = static_cast<int>(FOptions.CallTimeout.count());
+  auto* pending = new QDBusPendingCallWatcher(FConnection.asyncCall(ask, timeout), this);
   connect(pending, &QDBusPendingCallWatcher::finished, this, [this, generation](QDBusPendingCallWatcher* aWatcher) {
     aWatcher->deleteLater();
     // The watch has seen the name come or go meanwhile: it has dealt with it.
@@ -422,12 +427,12 @@ void TNmBus::LearnAll() {
   FOutstanding = 0;
   FCache.BeginLearning();
   FSettings.clear();
-  FActiveDevices.clear();
-  FIp4.clear();
-  Learn(kSettingsPath, kSettingsInterface, QStringLiteral("ListConnections"), {}, [this](const QDBusMessage& aReply) -> uint32_t {
+  const QString list = QStringLiteral("ListConnections");
+  Learn(kSettingsPath, kSettingsInterface, list, {}, [this](const QDBusMessage& aReply) -> uint32_t {
     if (const uint32_t code = ErrorCode(aReply)) return code;
     QStringList paths;
-    if (aReply.signature() != QLatin1String("ao") || !ReadPaths(aReply.arguments().value(0), paths)) return RAS_ERR_BAD_ANSWER;
+    if (aReply.signature() != QLatin1String("ao") || !ReadPaths(aReply.arguments().value(0), paths))
+      return RAS_ERR_BAD_ANSWER;
     ProfileList(paths);
     return RAS_SUCCESS;
   });
@@ -436,7 +441,7 @@ void TNmBus::LearnAll() {
           if (const uint32_t code = ErrorCode(aReply)) return code;
           QStringList paths;
           if (!ReadPaths(VariantReply(aReply), paths)) return RAS_ERR_BAD_ANSWER;
-          ActiveList(paths);
+          ActiveList(paths, true);
           return RAS_SUCCESS;
         });
 }
@@ -493,7 +498,8 @@ void TNmBus::LoadProfile(const QString& aPath) {
 }
 
 void TNmBus::LoadSecrets(const QString& aPath, const QString& aType) {
-  Learn(aPath, kProfileInterface, QStringLiteral("GetSecrets"), {aType}, [this, aPath, aType](const QDBusMessage& aReply) -> uint32_t {
+  const QString method = QStringLiteral("GetSecrets");
+  Learn(aPath, kProfileInterface, method, {aType}, [this, aPath, aType](const QDBusMessage& aReply) -> uint32_t {
     // Secrets the caller may not read, or a profile without any, only leave the password unknown.
     const std::optional<std::string> password = ReadPassword(aReply, aType);
     if (!password) return RAS_SUCCESS;
@@ -506,7 +512,7 @@ void TNmBus::LoadSecrets(const QString& aPath, const QString& aType) {
   });
 }
 
-void TNmBus::ActiveList(const QStringList& aPaths) {
+void TNmBus::ActiveList(const QStringList& aPaths, bool aReread) {
   for (const std::string& path : FCache.ActivePaths())
     if (!aPaths.contains(QString::fromStdString(path))) ConnectionGone(QString::fromStdString(path));
   std::vector<std::string> order;
@@ -515,13 +521,16 @@ void TNmBus::ActiveList(const QStringList& aPaths) {
     if (!FCache.Active(path.toStdString())) {
       FCache.PutActive(path.toStdString(), TNmActive{});
       LoadActive(path);
+    } else if (aReread) {
+      LoadActive(path);
     }
   }
   FCache.SetActiveOrder(order);
 }
 
 void TNmBus::LoadActive(const QString& aPath) {
-  Learn(aPath, kPropertiesInterface, QStringLiteral("GetAll"), {kActiveInterface}, [this, aPath](const QDBusMessage& aReply) -> uint32_t {
+  const QString method = QStringLiteral("GetAll");
+  Learn(aPath, kPropertiesInterface, method, {kActiveInterface}, [this, aPath](const QDBusMessage& aReply) -> uint32_t {
     const uint32_t code = ErrorCode(aReply);
     if (ObjectGone(code)) {
       ConnectionGone(aPath);
@@ -531,8 +540,8 @@ void TNmBus::LoadActive(const QString& aPath) {
     QVariantMap properties;
     if (aReply.signature() != QLatin1String("a{sv}") || !ReadMap(aReply.arguments().value(0), "a{sv}", properties))
       return RAS_ERR_BAD_ANSWER;
-    if (!FCache.Active(aPath.toStdString())) return RAS_SUCCESS;  // ended while the answer was on its way
     std::optional<TNmActive> active = FCache.Active(aPath.toStdString());
+    if (!active) return RAS_SUCCESS;  // ended while the answer was on its way
     active->Loaded = true;
     active->Id = Text(properties.value(QStringLiteral("Id")));
     active->Type = Text(properties.value(QStringLiteral("Type")));
@@ -543,7 +552,8 @@ void TNmBus::LoadActive(const QString& aPath) {
 }
 
 void TNmBus::LoadIp4(const QString& aPath) {
-  Learn(aPath, kPropertiesInterface, QStringLiteral("GetAll"), {kIp4Interface}, [this, aPath](const QDBusMessage& aReply) -> uint32_t {
+  const QString method = QStringLiteral("GetAll");
+  Learn(aPath, kPropertiesInterface, method, {kIp4Interface}, [this, aPath](const QDBusMessage& aReply) -> uint32_t {
     QVariantMap properties;
     // A configuration that cannot be read only leaves the peer unknown.
     if (ErrorCode(aReply) == RAS_SUCCESS && aReply.signature() == QLatin1String("a{sv}") &&
@@ -651,7 +661,8 @@ void TNmBus::OnPropertiesChanged(const QDBusMessage& aMessage) {
 void TNmBus::OnLegacyPropertiesChanged(const QDBusMessage& aMessage) {
   if (aMessage.signature() != QLatin1String("a{sv}")) return;
   QVariantMap changed;
-  if (ReadMap(aMessage.arguments().value(0), "a{sv}", changed)) PropertiesChanged(aMessage.path(), aMessage.interface(), changed);
+  if (ReadMap(aMessage.arguments().value(0), "a{sv}", changed))
+    PropertiesChanged(aMessage.path(), aMessage.interface(), changed);
 }
 
 void TNmBus::PropertiesChanged(const QString& aPath, const QString& aInterface, const QVariantMap& aChanged) {
@@ -662,8 +673,9 @@ void TNmBus::PropertiesChanged(const QString& aPath, const QString& aInterface, 
     if (FIp4.count(aPath)) Ip4Properties(aPath, aChanged);
   } else if (aInterface == kNmInterface && aPath == kManagerPath && aChanged.contains(QStringLiteral("ActiveConnections"))) {
     QStringList paths;
-    if (ReadPaths(aChanged.value(QStringLiteral("ActiveConnections")), paths)) ActiveList(paths);
-  } else if (aInterface == kSettingsInterface && aPath == kSettingsPath && aChanged.contains(QStringLiteral("Connections"))) {
+    if (ReadPaths(aChanged.value(QStringLiteral("ActiveConnections")), paths)) ActiveList(paths, false);
+  } else if (aInterface == kSettingsInterface && aPath == kSettingsPath &&
+             aChanged.contains(QStringLiteral("Connections"))) {
     QStringList paths;
     if (!ReadPaths(aChanged.value(QStringLiteral("Connections")), paths)) return;
     for (const std::string& path : FCache.ProfilePaths())
@@ -988,7 +1000,9 @@ uint32_t TNmDialupService::SetEntryProperties(const std::string& aEntryName, con
   std::future<uint32_t> answer = result->get_future();
   TNmBus* bus = FBus;
   const QString path = QString::fromStdString(profile.Path);
-  FBus->Post([bus, path, aEntry, result] { bus->UpdateProfile(path, aEntry, [result](uint32_t aCode) { result->set_value(aCode); }); });
+  FBus->Post([bus, path, aEntry, result] {
+    bus->UpdateProfile(path, aEntry, [result](uint32_t aCode) { result->set_value(aCode); });
+  });
   // Two calls in a row, each bounded by the call time-out.
   if (answer.wait_for(2 * FCallTimeout + std::chrono::seconds(5)) != std::future_status::ready) return RAS_ERR_TIMEOUT;
   return answer.get();
