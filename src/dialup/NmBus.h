@@ -130,6 +130,9 @@ class TNmBusThread : public QThread {
   TNmBusThread(TNmServiceOptions aOptions, TNmCache& aCache) : FOptions(std::move(aOptions)), FCache(aCache) {}
   // Valid from the start of the thread until it ends.
   TNmBus* Bus() { return FReady.get_future().get(); }
+  // Until the bus object is gone; after quit(). The thread's own wait() says the same, but in a
+  // way the thread checker cannot see.
+  void WaitForBusGone() { FGone.get_future().wait(); }
 
  protected:
   void run() override;
@@ -138,4 +141,5 @@ class TNmBusThread : public QThread {
   const TNmServiceOptions FOptions;
   TNmCache& FCache;
   std::promise<TNmBus*> FReady;
+  std::promise<void> FGone;
 };

@@ -951,9 +951,12 @@ void TNmBus::UpdateProfile(const QString& aPath, const TRasEntry& aEntry, std::f
 }
 
 void TNmBusThread::run() {
-  TNmBus bus(FOptions, FCache);
-  FReady.set_value(&bus);
-  exec();
+  {
+    TNmBus bus(FOptions, FCache);
+    FReady.set_value(&bus);
+    exec();
+  }
+  FGone.set_value();
 }
 
 // --- service ----------------------------------------------------------------------------------
@@ -969,6 +972,7 @@ TNmDialupService::TNmDialupService(TNmServiceOptions aOptions)
 
 TNmDialupService::~TNmDialupService() {
   FThread->quit();
+  FThread->WaitForBusGone();
   FThread->wait();
 }
 

@@ -93,8 +93,9 @@ struct TRasDialStub {
 
 // --- notifier ---------------------------------------------------------------------------------
 
-TXuRasNotifier::TXuRasNotifier(TXuCustomRas& aCustomRas, std::function<void()> aDoneEvent)
+TXuRasNotifier::TXuRasNotifier(TXuCustomRas& aCustomRas, TRasHandle aConn, std::function<void()> aDoneEvent)
     : FCustomRas(aCustomRas),
+      FConn(aConn),
       FDoneEvent(std::move(aDoneEvent)),
       FThread([this](std::stop_token aStop) { Execute(aStop); }) {}
 
@@ -125,7 +126,7 @@ void TXuRasNotifier::Execute(std::stop_token aStop) {
   TDialupService& service = FCustomRas.FService;
   TRasNotificationId id = 0;
   bool changed = false;
-  const uint32_t registered = service.ConnectionNotification(FCustomRas.GetHandle(), [this] { SignalWait(); }, id);
+  const uint32_t registered = service.ConnectionNotification(FConn, [this] { SignalWait(); }, id);
   if (registered == RAS_ERR_INVALID_HANDLE) {
     // The connection ended before the watch began (a hang-up right after the connected step):
     // that is the change itself, or the component would stay connected to nothing.
@@ -281,7 +282,7 @@ void TXuCustomRas::StartNotifierLocked() {
   if (FRasNotifier && !FRasNotifier->Finished()) return;
   // One that has ended is past every use of the lock, so joining it here cannot block.
   FRasNotifier.reset();
-  FRasNotifier = std::make_unique<TXuRasNotifier>(*this, [this] { RasNotifierDone(); });
+  FRasNotifier = std::make_unique<TXuRasNotifier>(*this, hConn, [this] { RasNotifierDone(); });
 }
 
 void TXuCustomRas::RasDialCallback(TRasHandle aConn, uint32_t nMsg, TRASConnState aState, uint32_t aError) {

@@ -58,8 +58,10 @@ void RasStateText(uint32_t aState, std::string& aText);
 // Owned by the component, which stops and joins it; the thread starts at construction.
 class TXuRasNotifier {
  public:
-  // aDoneEvent runs on the notifier thread as its last act.
-  TXuRasNotifier(TXuCustomRas& aCustomRas, std::function<void()> aDoneEvent);
+  // Watches aConn, the component's handle when the watch was made: a hang-up right after, which
+  // clears the handle, must not pass for the connection's end. aDoneEvent runs on the notifier
+  // thread as its last act.
+  TXuRasNotifier(TXuCustomRas& aCustomRas, TRasHandle aConn, std::function<void()> aDoneEvent);
   ~TXuRasNotifier();
   TXuRasNotifier(const TXuRasNotifier&) = delete;
   TXuRasNotifier& operator=(const TXuRasNotifier&) = delete;
@@ -73,6 +75,7 @@ class TXuRasNotifier {
   void SignalWait();
 
   TXuCustomRas& FCustomRas;
+  const TRasHandle FConn;
   std::function<void()> FDoneEvent;
   std::mutex FLock;
   std::condition_variable_any FWake;

@@ -7,6 +7,8 @@
 #include <QtCore/QCoreApplication>
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "ConsoleProgramSupport.h"
@@ -46,10 +48,10 @@ class NmConsole : public ::testing::Test {
     Program = std::make_unique<TProgram>(std::vector<std::string>{"--console", "--port", Sim->SlavePath()},
                                          std::vector<std::string>{"DBUS_SYSTEM_BUS_ADDRESS=" + Mock->Address()});
     // The list, learnt in the background, drops down once it is known.
-    ASSERT_TRUE(Program->ReadUntil([](const std::string& l) { return l == "entries: 2"; }));
+    ASSERT_TRUE(AwaitLine("entries: 2"));
     EXPECT_EQ(Program->ReadLine(), "entry: Carrier CDMA");
     EXPECT_EQ(Program->ReadLine(), "entry: Office VPN");
-    ASSERT_TRUE(Program->ReadUntil(IsCycle)) << "the modem was not started";
+    ASSERT_TRUE(Await(IsCycle)) << "the modem was not started";
   }
 
   void TearDown() override {
@@ -62,7 +64,27 @@ class NmConsole : public ::testing::Test {
     Mock.reset();
   }
 
-  std::string NextPanelLine() { return Program->ReadUntil(IsPanelLine).value_or("<no more output>"); }
+  // The first line that satisfies aWanted within aLimit, or none; cycle lines keep coming, so a
+  // plain ReadUntil would never give up.
+  std::optional<std::string> Await(const std::function<bool(const std::string&)>& aWanted,
+                                   std::chrono::milliseconds aLimit = 60s) {
+    const auto deadline = TClock::now() + aLimit;
+    while (TClock::now() < deadline) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now());
+      const auto line = Program->ReadLine(std::max(left, std::chrono::milliseconds(1)));
+      if (line && aWanted(*line)) return line;
+    }
+    return std::nullopt;
+  }
+  bool AwaitLine(const std::string& aLine) { return Await([&](const std::string& l) { return l == aLine; }).has_value(); }
+  std::string NextPanelLine() { return Await(IsPanelLine).value_or("<none within a minute>"); }
+  // The panel's lines of the last minute, for a failure's message.
+  std::string RecentPanel() const {
+    std::string text;
+    for (const std::string& l : Program->Seen)
+      if (!IsCycle(l)) text += l + " / ";
+    return text.size() > 2000 ? text.substr(text.size() - 2000) : text;
+  }
 
   std::unique_ptr<TNmMock> Mock;
   std::unique_ptr<sim::TSimulatedModem> Sim;
@@ -108,19 +130,19 @@ TEST_F(NmConsole, TheStandInStoppedHoldsNeitherTheCyclesNorTheListNorTheDial) {
   EXPECT_TRUE(panel.empty()) << panel.front();
 
   Mock->Resume();
-  std::string line;
-  while ((line = NextPanelLine()) != "dialup: Connected.") ASSERT_FALSE(StartsWith(line, "message: ")) << line;
+  const auto connected = Await([](const std::string& l) { return l == "dialup: Connected." || StartsWith(l, "message: "); });
+  EXPECT_EQ(connected, "dialup: Connected.") << RecentPanel();
 }
 
 TEST_F(NmConsole, TheStandInKilledWhileConnectedDropsTheConnectionAndALaterDialWorks) {
   Program->Write("select Carrier CDMA");
   Program->Write("connect");
-  ASSERT_TRUE(Program->ReadUntil([](const std::string& l) { return l == "dialup: Connected."; }));
+  ASSERT_TRUE(AwaitLine("dialup: Connected.")) << RecentPanel();
 
   Mock->Kill();
-  EXPECT_EQ(NextPanelLine(), "button: Connect");
-  EXPECT_EQ(NextPanelLine(), "dialup: ");
-  ASSERT_TRUE(Program->ReadUntil(IsCycle)) << "the cycles go on";
+  EXPECT_EQ(NextPanelLine(), "button: Connect") << RecentPanel();
+  EXPECT_EQ(NextPanelLine(), "dialup: ") << RecentPanel();
+  ASSERT_TRUE(Await(IsCycle)) << "the cycles go on";
 
   // Back (empty, as a service that has just started), then given its profile again.
   Mock->StartService();
@@ -128,13 +150,13 @@ TEST_F(NmConsole, TheStandInKilledWhileConnectedDropsTheConnectionAndALaterDialW
   bool listed = false;
   for (const auto deadline = TClock::now() + 60s; !listed && TClock::now() < deadline;) {
     Program->Write("entries");
-    const auto count = Program->ReadUntil([](const std::string& l) { return StartsWith(l, "entries: "); });
-    ASSERT_TRUE(count);
+    const auto count = Await([](const std::string& l) { return StartsWith(l, "entries: "); });
+    ASSERT_TRUE(count) << RecentPanel();
     listed = *count == "entries: 1";
   }
   ASSERT_TRUE(listed);
   Program->Write("select Carrier CDMA");
   Program->Write("connect");
-  std::string line;
-  while ((line = NextPanelLine()) != "dialup: Connected.") ASSERT_FALSE(StartsWith(line, "message: ")) << line;
+  const auto connected = Await([](const std::string& l) { return l == "dialup: Connected." || StartsWith(l, "message: "); });
+  EXPECT_EQ(connected, "dialup: Connected.") << RecentPanel();
 }
