@@ -128,7 +128,8 @@ void TNmCache::Bind(TRasHandle aConn, const std::string& aPath) {
 
 uint32_t TNmCache::AddNotification(TRasHandle aConn, std::function<void()> aChanged, TRasNotificationId& aId) {
   std::lock_guard lock(FLock);
-  if (FState == TState::Absent) return RAS_ERR_SERVICE_UNAVAILABLE;
+  // With the service gone every handle is: a watch made too late to hear of it must learn of it
+  // here, from a handle that names no connection any more.
   const auto path = FPaths.find(aConn);
   if (path == FPaths.end() || path->second.empty()) return RAS_ERR_INVALID_HANDLE;
   const auto active = FActive.find(path->second);

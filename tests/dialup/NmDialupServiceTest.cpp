@@ -273,9 +273,13 @@ TEST_F(NmDialupServiceTest, TheServiceGoingAwayEndsEveryConnectionAndItsReturnIs
   dialling.Connect();
   ASSERT_TRUE(dialLog.WaitForStep(RASCS_OpenPort));
 
+  const TRasHandle adopted = Ras->Handle();
   Mock->ReleaseName();
   ASSERT_TRUE(Log.WaitForKind("disconnect"));
   EXPECT_FALSE(Ras->Connected());
+  // A watch that comes too late to hear of it learns it from the handle, which names nothing now.
+  TRasNotificationId late = 0;
+  EXPECT_EQ(Service->ConnectionNotification(adopted, [] {}, late), RAS_ERR_INVALID_HANDLE);
   ASSERT_TRUE(dialLog.WaitForStep(RASCS_Disconnected));
   EXPECT_EQ(dialLog.Records().back().Error, RAS_ERR_SERVICE_UNAVAILABLE);
   EXPECT_EQ(dialLog.CountOf("connect"), 0u);
