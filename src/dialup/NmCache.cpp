@@ -263,9 +263,17 @@ void TNmCache::PutActive(const std::string& aPath, const TNmActive& aActive) {
 
 void TNmCache::RemoveActive(const std::string& aPath) {
   std::lock_guard lock(FLock);
-  if (FActive.erase(aPath) == 0) return;
+  const auto active = FActive.find(aPath);
+  if (active == FActive.end()) return;
+  FIp4.erase(active->second.Ip4Config);
+  FActive.erase(active);
   FActiveOrder.erase(std::remove(FActiveOrder.begin(), FActiveOrder.end(), aPath), FActiveOrder.end());
   FireLocked(aPath);
+  // The service may give the path to a later connection: the old handle must not lead there.
+  if (const auto handle = FHandles.find(aPath); handle != FHandles.end()) {
+    FPaths.erase(handle->second);
+    FHandles.erase(handle);
+  }
 }
 
 void TNmCache::PutIp4(const std::string& aPath, const TNmIp4& aIp4) {

@@ -601,6 +601,8 @@ void TNmBus::Ip4Properties(const QString& aPath, const QVariantMap& aProperties)
 }
 
 void TNmBus::ConnectionGone(const QString& aPath) {
+  if (const std::optional<TNmActive> active = FCache.Active(aPath.toStdString()))
+    FIp4.erase(QString::fromStdString(active->Ip4Config));
   FCache.RemoveActive(aPath.toStdString());
   FActiveDevices.erase(aPath);
   if (const TDialPtr dial = DialOn(aPath)) EndDial(dial, 0);
