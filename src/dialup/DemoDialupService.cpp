@@ -2,6 +2,7 @@
 #include "dialup/DemoDialupService.h"
 
 #include <cerrno>
+#include <utility>
 
 namespace {
 
@@ -76,6 +77,11 @@ TRasHandle TDemoDialupService::AddExternalConnection(const std::string& aEntryNa
 }
 
 void TDemoDialupService::DropConnection(TRasHandle aConn) { EndConnection(aConn); }
+
+void TDemoDialupService::RefuseNextHangUp(uint32_t aError) {
+  std::lock_guard lock(FLock);
+  FRefuseHangUp = aError;
+}
 
 int TDemoDialupService::DialCount() const {
   std::lock_guard lock(FLock);
@@ -192,7 +198,20 @@ uint32_t TDemoDialupService::EndConnection(TRasHandle aConn) {
   return RAS_SUCCESS;
 }
 
-uint32_t TDemoDialupService::HangUp(TRasHandle aConn) { return EndConnection(aConn); }
+uint32_t TDemoDialupService::HangUp(TRasHandle aConn, TRasHangUpRefused aRefused) {
+  uint32_t refusal = 0;
+  {
+    std::lock_guard lock(FLock);
+    if (FEveryCallError) return FEveryCallError;
+    if (!FConnections.count(aConn)) return RAS_ERR_INVALID_HANDLE;
+    refusal = std::exchange(FRefuseHangUp, 0);
+  }
+  if (refusal == 0) return EndConnection(aConn);
+  Schedule(FStepInterval, [refusal, refused = std::move(aRefused)] {
+    if (refused) refused(refusal);
+  });
+  return RAS_SUCCESS;
+}
 
 void TDemoDialupService::Notify(TRasHandle aConn) {
   std::lock_guard lock(FNotifyLock);

@@ -41,6 +41,9 @@ class TDemoDialupService final : public TDialupService {
   int DialCount() const;
   // Makes every later call fail with aError (0 again to recover).
   void FailEveryCall(uint32_t aError);
+  // The next hang-up is accepted, then refused with aError on the timer thread; the connection
+  // stays up.
+  void RefuseNextHangUp(uint32_t aError);
 
   uint32_t EnumEntries(std::vector<std::string>& aNames) override;
   uint32_t EnumConnections(std::vector<TRasConnection>& aConnections) override;
@@ -49,7 +52,7 @@ class TDemoDialupService final : public TDialupService {
   uint32_t SetEntryProperties(const std::string& aEntryName, const TRasEntry& aEntry) override;
   uint32_t GetEntryDialParams(TRasDialParams& aParams, bool& aPasswordReturned) override;
   uint32_t Dial(const TRasDialParams& aParams, TRasDialCallback aCallback, TRasHandle& aConn) override;
-  uint32_t HangUp(TRasHandle aConn) override;
+  uint32_t HangUp(TRasHandle aConn, TRasHangUpRefused aRefused) override;
   uint32_t ConnectionNotification(TRasHandle aConn, std::function<void()> aChanged, TRasNotificationId& aId) override;
   void RemoveConnectionNotification(TRasNotificationId aId) override;
   uint32_t GetErrorString(uint32_t aCode, std::string& aText) override;
@@ -85,6 +88,7 @@ class TDemoDialupService final : public TDialupService {
   int FDialCount = 0;
   uint32_t FEveryCallError = 0;
   std::optional<std::pair<uint32_t, TRASConnState>> FFailNext;
+  uint32_t FRefuseHangUp = 0;
 
   // Serialises dial steps with hang-ups, so no step of a hung-up dial is delivered afterwards.
   std::recursive_mutex FDialLock;

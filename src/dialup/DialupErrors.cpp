@@ -24,6 +24,7 @@ constexpr TErrorText kServiceErrors[] = {
     {RAS_ERR_INVALID_SIZE, "The entry record is not valid"},
     {RAS_ERR_NO_CARRIER, "The modem reports no carrier"},
     {RAS_ERR_AUTH_FAILED, "The user name or password was not accepted"},
+    {RAS_ERR_BAD_ANSWER, "The network connection service sent an answer that could not be read"},
     {RAS_ERR_ENTRY_NOT_FOUND, "The connection profile was not found"},
 };
 

@@ -71,6 +71,7 @@ enum : uint32_t {
   RAS_ERR_INVALID_SIZE = 611,
   RAS_ERR_NO_CARRIER = 612,
   RAS_ERR_AUTH_FAILED = 613,
+  RAS_ERR_BAD_ANSWER = 614,
   RAS_ERR_ENTRY_NOT_FOUND = 623,
   // A network manager's reason for ending an activation (active connection or VPN), plus the reason.
   RAS_ERR_ACTIVATION_REASON_BASE = 1000,
@@ -140,6 +141,8 @@ struct TRasConnection {
 // error code (0 unless the step failed).
 using TRasDialCallback = std::function<void(TRasHandle aConn, uint32_t aMsg, TRASConnState aState, uint32_t aError)>;
 using TRasNotificationId = uint64_t;
+// A hang-up the service refused after HangUp had returned, with the service's error code.
+using TRasHangUpRefused = std::function<void(uint32_t aError)>;
 
 // Every operation returns 0 or an error code with a text from GetErrorString. Callers may call
 // from any thread; each implementation says on which thread it runs the dial callbacks and the
@@ -163,7 +166,10 @@ class TDialupService {
   // steps follow through aCallback, which the service keeps until the dial has connected, failed
   // or been hung up. A step may arrive before Dial has returned.
   virtual uint32_t Dial(const TRasDialParams& aParams, TRasDialCallback aCallback, TRasHandle& aConn) = 0;
-  virtual uint32_t HangUp(TRasHandle aConn) = 0;
+  // A service that hangs up in the background returns 0 once the request is on its way and calls
+  // aRefused on its own thread if the service then refuses it; a connection that is gone already
+  // is no refusal (its watchers hear of the end).
+  virtual uint32_t HangUp(TRasHandle aConn, TRasHangUpRefused aRefused) = 0;
   // Calls aChanged whenever the connection changes (it ends, is hung up or drops). aChanged must
   // be quick and must not call the service. Fails for a handle that is not an active connection.
   virtual uint32_t ConnectionNotification(TRasHandle aConn, std::function<void()> aChanged,
@@ -174,4 +180,17 @@ class TDialupService {
   virtual uint32_t GetErrorString(uint32_t aCode, std::string& aText) = 0;
   // The far end of the link in dotted-decimal IPv4 form.
   virtual uint32_t GetPeerAddress(TRasHandle aConn, std::string& aAddress) = 0;
+
+  // A service that learns its lists in the background (at start, and again when it comes back
+  // after going away) says so here; the lists then answer with what is known so far.
+  virtual bool ListsPending() { return false; }
+  // aLearnt runs on the service's own thread each time the lists have been learnt anew, and when
+  // the first learning has failed (the lists then answer with the failure). It must be quick and
+  // must not call the service. 0 when the service never learns in the background.
+  virtual TRasNotificationId ListsNotification(std::function<void()> aLearnt) {
+    (void)aLearnt;
+    return 0;
+  }
+  // After it returns, the notification's function is neither running nor called again.
+  virtual void RemoveListsNotification(TRasNotificationId aId) { (void)aId; }
 };

@@ -1,5 +1,5 @@
-// The NetworkManager service's bus side: one D-Bus connection, its signal handlers and the dial
-// state, all on the service's bus thread.
+// The NetworkManager service's bus side: one D-Bus connection on the service's own thread, every
+// call sent without waiting, the answers and signals kept in the cache, and the dials' progress.
 #pragma once
 
 #include <QtCore/QMap>
@@ -10,11 +10,14 @@
 #include <QtCore/QVariant>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusMessage>
+#include <deque>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include "dialup/NmCache.h"
 #include "dialup/NmDialupService.h"
 
 using TNmSettings = QMap<QString, QVariantMap>;
@@ -23,94 +26,120 @@ class TNmBus : public QObject {
   Q_OBJECT
 
  public:
-  explicit TNmBus(const TNmServiceOptions& aOptions);
+  TNmBus(const TNmServiceOptions& aOptions, TNmCache& aCache);
   ~TNmBus() override;
 
-  bool Connected() const { return FConnection.isConnected(); }
+  // Any thread: aTask runs on the bus thread, after the tasks posted before it.
+  void Post(std::function<void()> aTask);
 
-  uint32_t EnumEntries(std::vector<std::string>& aNames);
-  uint32_t EnumConnections(std::vector<TRasConnection>& aConnections);
-  uint32_t FindEntry(const std::string& aEntryName);
-  uint32_t GetEntryProperties(const std::string& aEntryName, TRasEntry& aEntry);
-  uint32_t SetEntryProperties(const std::string& aEntryName, const TRasEntry& aEntry);
-  uint32_t GetEntryDialParams(TRasDialParams& aParams, bool& aPasswordReturned);
-  uint32_t Dial(const TRasDialParams& aParams, TRasDialCallback aCallback, TRasHandle& aConn);
-  uint32_t HangUp(TRasHandle aConn);
-  uint32_t AddNotification(TRasHandle aConn, std::function<void()> aChanged, TRasNotificationId& aId);
-  // From any thread.
-  void RemoveNotification(TRasNotificationId aId);
-  uint32_t GetPeerAddress(TRasHandle aConn, std::string& aAddress);
+  // The rest on the bus thread only.
+  void StartDial(TRasHandle aConn, const QString& aProfilePath, TRasDialCallback aCallback);
+  // aPath is empty while the dial's activation has not been answered.
+  void HangUp(TRasHandle aConn, const QString& aPath, TRasHangUpRefused aRefused);
+  void UpdateProfile(const QString& aPath, const TRasEntry& aEntry, std::function<void(uint32_t)> aDone);
+
+ public Q_SLOTS:
+  // Connects to the bus, watches the service's name and learns its lists.
+  void Start();
 
  private Q_SLOTS:
+  void RunTasks();
+  void OnOwnerChanged(const QString& aService, const QString& aOldOwner, const QString& aNewOwner);
   void OnActiveStateChanged(const QDBusMessage& aMessage);
   void OnVpnStateChanged(const QDBusMessage& aMessage);
   void OnDeviceStateChanged(const QDBusMessage& aMessage);
   void OnPropertiesChanged(const QDBusMessage& aMessage);
   void OnLegacyPropertiesChanged(const QDBusMessage& aMessage);
-  void OnInterfacesAdded(const QDBusMessage& aMessage);
   void OnInterfacesRemoved(const QDBusMessage& aMessage);
+  void OnNewProfile(const QDBusMessage& aMessage);
+  void OnProfileRemoved(const QDBusMessage& aMessage);
+  void OnProfileUpdated(const QDBusMessage& aMessage);
+  void OnProfileGone(const QDBusMessage& aMessage);
 
  private:
-  struct TProfile {
-    QString Path;
-    QString Id;
-    QString Type;
-    TNmSettings Settings;
-  };
   struct TDial {
     TRasHandle Handle = INVALID_RAS_HANDLE;
     TRasDialCallback Callback;
+    QString ProfilePath;
+    QString Path;  // the active connection, once the service has answered the activation
     int LastStep = -1;
     uint32_t ActiveState = 0;
-    QSet<QString> Devices;
     std::map<QString, uint32_t> DeviceStates;
     uint32_t Error = 0;  // a failure reason seen before the activation ended
     bool Done = false;
+    TRasHangUpRefused HangUpWanted;  // set when hung up before the activation was answered
+    bool HangUpPending = false;
   };
+  using TDialPtr = std::shared_ptr<TDial>;
+  // What a reply to a learning request gives: 0, or the code that makes the lists unknown.
+  using TLearnReply = std::function<uint32_t(const QDBusMessage&)>;
 
-  QDBusMessage Call(const QString& aPath, const QString& aInterface, const QString& aMethod,
-                    const QVariantList& aArgs = {});
-  uint32_t GetProperty(const QString& aPath, const QString& aInterface, const QString& aName, QVariant& aValue);
-  uint32_t GetAllProperties(const QString& aPath, const QString& aInterface, QVariantMap& aValues);
-  uint32_t ListProfiles(QList<TProfile>& aProfiles);
-  uint32_t FindProfile(const std::string& aEntryName, TProfile& aProfile);
-  uint32_t ActiveConnectionPaths(QStringList& aPaths);
-  QString PickDevice(const QString& aProfilePath);
-  TRasHandle HandleFor(const QString& aPath);
-  QString PathFor(TRasHandle aHandle) const;
+  void Send(const QString& aPath, const QString& aInterface, const QString& aMethod, const QVariantList& aArgs,
+            std::function<void(const QDBusMessage&)> aDone);
+  // A request whose answer goes into the lists; the lists are known once every such request of
+  // the present learning has been answered.
+  void Learn(const QString& aPath, const QString& aInterface, const QString& aMethod, const QVariantList& aArgs,
+             TLearnReply aReply);
+  void LearnAll();
+  void LearnFailed(uint32_t aCode);
+  void LoadProfile(const QString& aPath);
+  void LoadSecrets(const QString& aPath, const QString& aType);
+  void LoadActive(const QString& aPath);
+  void LoadIp4(const QString& aPath);
+  void Vanished();
 
-  void ActiveStateChanged(const QString& aPath, uint32_t aState, uint32_t aReason);
-  void ActiveDevicesChanged(const QString& aPath, const QVariant& aDevices);
-  void ActiveListChanged(const QVariant& aList);
+  void ProfileList(const QStringList& aPaths);
+  // The service's list of active connections; aReread: those known already are read again too.
+  void ActiveList(const QStringList& aPaths, bool aReread);
+  void ActiveProperties(const QString& aPath, const QVariantMap& aProperties);
+  void Ip4Properties(const QString& aPath, const QVariantMap& aProperties);
+  void PropertiesChanged(const QString& aPath, const QString& aInterface, const QVariantMap& aChanged);
   void ConnectionGone(const QString& aPath);
-  void Step(const std::shared_ptr<TDial>& aDial, TRASConnState aState, uint32_t aError = 0);
-  void EndDial(const std::shared_ptr<TDial>& aDial, uint32_t aReasonCode);
-  void FireNotifications(const QString& aPath);
+
+  void PickDevice(const TDialPtr& aDial, std::shared_ptr<QStringList> aDevices, int aIndex);
+  void Activate(const TDialPtr& aDial, const QString& aDevice);
+  void Deactivate(const QString& aPath, TRasHangUpRefused aRefused);
+  TDialPtr DialOn(const QString& aPath) const;
+  void ActiveStateChanged(const QString& aPath, uint32_t aState, uint32_t aReason);
+  void Step(const TDialPtr& aDial, TRASConnState aState, uint32_t aError = 0);
+  void EndDial(const TDialPtr& aDial, uint32_t aReasonCode);
+  void Forget(const TDialPtr& aDial);
 
   const TNmServiceOptions FOptions;
+  const QString FServiceName;
   const QString FConnectionName;
+  TNmCache& FCache;
   QDBusConnection FConnection;
 
-  std::map<QString, TRasHandle> FHandles;
-  std::map<TRasHandle, QString> FPaths;
-  TRasHandle FNextHandle = 1;
-  std::map<QString, std::shared_ptr<TDial>> FDials;
+  std::mutex FTaskLock;
+  std::deque<std::function<void()>> FTasks;
 
-  std::mutex FNotifyLock;  // held while a notification runs
-  std::map<TRasNotificationId, std::pair<QString, std::function<void()>>> FNotifications;
-  TRasNotificationId FNextNotification = 1;
+  // The learning in progress: answers of an older one are dropped.
+  uint64_t FGeneration = 0;
+  int FOutstanding = 0;
+  bool FSettled = false;  // the lists have been learnt (or found unknowable) once
+
+  std::map<QString, TNmSettings> FSettings;  // each profile's settings, to update it whole
+  std::map<QString, QSet<QString>> FActiveDevices;
+  std::map<QString, QVariantMap> FIp4;
+  std::map<TRasHandle, TDialPtr> FDials;
 };
 
 class TNmBusThread : public QThread {
  public:
-  explicit TNmBusThread(TNmServiceOptions aOptions) : FOptions(std::move(aOptions)) {}
+  TNmBusThread(TNmServiceOptions aOptions, TNmCache& aCache) : FOptions(std::move(aOptions)), FCache(aCache) {}
   // Valid from the start of the thread until it ends.
   TNmBus* Bus() { return FReady.get_future().get(); }
+  // Until the bus object is gone; after quit(). The thread's own wait() says the same, but in a
+  // way the thread checker cannot see.
+  void WaitForBusGone() { FGone.get_future().wait(); }
 
  protected:
   void run() override;
 
  private:
   const TNmServiceOptions FOptions;
+  TNmCache& FCache;
   std::promise<TNmBus*> FReady;
+  std::promise<void> FGone;
 };

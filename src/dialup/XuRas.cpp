@@ -81,6 +81,10 @@ struct TRasDialStub {
     std::lock_guard lock(Lock);
     if (Target) Target->RasDialCallback(aConn, aMsg, aState, aError);
   }
+  void Refused(TRasHandle aConn, uint32_t aError) {
+    std::lock_guard lock(Lock);
+    if (Target) Target->HangUpRefused(aConn, aError);
+  }
   void Release() {
     std::lock_guard lock(Lock);
     Target = nullptr;
@@ -89,8 +93,9 @@ struct TRasDialStub {
 
 // --- notifier ---------------------------------------------------------------------------------
 
-TXuRasNotifier::TXuRasNotifier(TXuCustomRas& aCustomRas, std::function<void()> aDoneEvent)
+TXuRasNotifier::TXuRasNotifier(TXuCustomRas& aCustomRas, TRasHandle aConn, std::function<void()> aDoneEvent)
     : FCustomRas(aCustomRas),
+      FConn(aConn),
       FDoneEvent(std::move(aDoneEvent)),
       FThread([this](std::stop_token aStop) { Execute(aStop); }) {}
 
@@ -121,7 +126,7 @@ void TXuRasNotifier::Execute(std::stop_token aStop) {
   TDialupService& service = FCustomRas.FService;
   TRasNotificationId id = 0;
   bool changed = false;
-  const uint32_t registered = service.ConnectionNotification(FCustomRas.GetHandle(), [this] { SignalWait(); }, id);
+  const uint32_t registered = service.ConnectionNotification(FConn, [this] { SignalWait(); }, id);
   if (registered == RAS_ERR_INVALID_HANDLE) {
     // The connection ended before the watch began (a hang-up right after the connected step):
     // that is the change itself, or the component would stay connected to nothing.
@@ -146,9 +151,12 @@ void TXuRasNotifier::Execute(std::stop_token aStop) {
 // --- component --------------------------------------------------------------------------------
 
 TXuCustomRas::TXuCustomRas(TDialupService& aService, TComponent* AOwner)
-    : TComponent(AOwner), FService(aService), FStub(std::make_shared<TRasDialStub>(this)) {}
+    : TComponent(AOwner), FService(aService), FStub(std::make_shared<TRasDialStub>(this)) {
+  FListsNotification = FService.ListsNotification([this] { ListsLearnt(); });
+}
 
 TXuCustomRas::~TXuCustomRas() {
+  FService.RemoveListsNotification(FListsNotification);
   FStub->Release();
   std::unique_ptr<TXuRasNotifier> notifier;
   {
@@ -222,6 +230,19 @@ void TXuCustomRas::SetOnDisconnect(TRasOnDisconnect aHandler) {
   std::lock_guard lock(FLock);
   FOnDisconnect = std::move(aHandler);
 }
+void TXuCustomRas::SetOnListsLearnt(TRasOnListsLearnt aHandler) {
+  std::lock_guard lock(FLock);
+  FOnListsLearnt = std::move(aHandler);
+}
+
+void TXuCustomRas::ListsLearnt() {
+  TRasOnListsLearnt handler;
+  {
+    std::lock_guard lock(FLock);
+    handler = FOnListsLearnt;
+  }
+  if (handler) handler(this);
+}
 
 TRasHandle TXuCustomRas::GetHandle() const {
   std::lock_guard lock(FLock);
@@ -261,7 +282,7 @@ void TXuCustomRas::StartNotifierLocked() {
   if (FRasNotifier && !FRasNotifier->Finished()) return;
   // One that has ended is past every use of the lock, so joining it here cannot block.
   FRasNotifier.reset();
-  FRasNotifier = std::make_unique<TXuRasNotifier>(*this, [this] { RasNotifierDone(); });
+  FRasNotifier = std::make_unique<TXuRasNotifier>(*this, hConn, [this] { RasNotifierDone(); });
 }
 
 void TXuCustomRas::RasDialCallback(TRasHandle aConn, uint32_t nMsg, TRASConnState aState, uint32_t aError) {
@@ -354,9 +375,29 @@ void TXuCustomRas::Connect() {
 void TXuCustomRas::Disconnect() {
   const TRasHandle handle = GetHandle();
   if (handle == INVALID_RAS_HANDLE) return;
-  if (FService.HangUp(handle) != RAS_SUCCESS) return;
+  std::weak_ptr<TRasDialStub> stub = FStub;
+  const uint32_t code = FService.HangUp(handle, [stub, handle](uint32_t aError) {
+    if (auto s = stub.lock()) s->Refused(handle, aError);
+  });
+  // A connection that has gone already is no failure: the notifier reports its end.
+  if (code == RAS_ERR_INVALID_HANDLE) return;
+  if (code != RAS_SUCCESS) {
+    // The line is still up; whoever pressed the button must learn why it stays.
+    DoRasError(RasErrorText(FService, code));
+    return;
+  }
   std::lock_guard lock(FLock);
   if (hConn == handle) hConn = INVALID_RAS_HANDLE;
+}
+
+void TXuCustomRas::HangUpRefused(TRasHandle aConn, uint32_t aError) {
+  if (aError == RAS_ERR_INVALID_HANDLE) return;
+  {
+    // Still connected: the handle comes back, so that the next press hangs up again.
+    std::lock_guard lock(FLock);
+    if (hConn == INVALID_RAS_HANDLE && bConnected) hConn = aConn;
+  }
+  DoRasError(RasErrorText(FService, aError));
 }
 
 std::vector<TRasConnection> TXuCustomRas::EnumConnections(bool& aOk) {

@@ -23,17 +23,22 @@ using TStringDynArray = std::vector<std::string>;
 class TXuCustomRas;
 
 // Threads the events run on (the window hands their effects to its own thread by posting):
-// - OnRasError: the thread that called the operation.
+// - OnRasError: the thread that called the operation; a hang-up the service refuses after
+//   Disconnect has returned is reported on the service's callback thread.
 // - OnRasDialFunction, OnConnect: the dial-up service's callback thread (the NetworkManager
 //   service's bus thread, the demo service's timer thread). On the connected step OnConnect comes
 //   first, then OnRasDialFunction, both on that one thread, so posting them keeps their order.
 //   The first steps may arrive while Connect is still running on the caller's thread.
 // - OnDisconnect: the notifier thread.
+// - OnListsLearnt: the service's callback thread.
 // A handler must not wait for the user-interface thread, and must not destroy the component.
 using TRasOnError = std::function<void(const std::string& sError)>;
 using TRasDialFunction = std::function<void(uint32_t nMsg, TRASConnState RasConnState, uint32_t dwError)>;
 using TRasOnConnect = std::function<void(TXuCustomRas* Sender)>;
 using TRasOnDisconnect = std::function<void(TXuCustomRas* Sender)>;
+// The service has learnt its entries and connections anew (or failed to): at start, and when it
+// has come back after going away.
+using TRasOnListsLearnt = std::function<void(TXuCustomRas* Sender)>;
 
 // Misuse: a property changed while connected or over its limit, a second connect.
 class EXuRasError : public std::runtime_error {
@@ -53,8 +58,10 @@ void RasStateText(uint32_t aState, std::string& aText);
 // Owned by the component, which stops and joins it; the thread starts at construction.
 class TXuRasNotifier {
  public:
-  // aDoneEvent runs on the notifier thread as its last act.
-  TXuRasNotifier(TXuCustomRas& aCustomRas, std::function<void()> aDoneEvent);
+  // Watches aConn, the component's handle when the watch was made: a hang-up right after, which
+  // clears the handle, must not pass for the connection's end. aDoneEvent runs on the notifier
+  // thread as its last act.
+  TXuRasNotifier(TXuCustomRas& aCustomRas, TRasHandle aConn, std::function<void()> aDoneEvent);
   ~TXuRasNotifier();
   TXuRasNotifier(const TXuRasNotifier&) = delete;
   TXuRasNotifier& operator=(const TXuRasNotifier&) = delete;
@@ -68,6 +75,7 @@ class TXuRasNotifier {
   void SignalWait();
 
   TXuCustomRas& FCustomRas;
+  const TRasHandle FConn;
   std::function<void()> FDoneEvent;
   std::mutex FLock;
   std::condition_variable_any FWake;
@@ -77,8 +85,8 @@ class TXuRasNotifier {
   std::jthread FThread;  // last: started once everything above exists
 };
 
-// Per-component dial callback handed to the service. Released by the component's destructor, so
-// that a dial still running reports to nobody.
+// Per-component callbacks handed to the service (dial steps, hang-up refusals). Released by the
+// component's destructor, so that a dial still running reports to nobody.
 struct TRasDialStub;
 
 class TXuCustomRas : public TComponent {
@@ -91,7 +99,8 @@ class TXuCustomRas : public TComponent {
 
   // Starts dialling EntryName; returns while the dial proceeds. Throws when connected.
   void Connect();
-  // Hangs up Handle; the notifier reports the end through OnDisconnect.
+  // Hangs up Handle; the notifier reports the end through OnDisconnect, and OnRasError a hang-up
+  // the service refuses (the connection then stays, with its handle).
   void Disconnect();
   TStringDynArray EnumRasEntriesNames();
   TStringDynArray EnumRasConnectionsNames();
@@ -125,6 +134,9 @@ class TXuCustomRas : public TComponent {
   void SetOnRasDialFunction(TRasDialFunction aHandler);
   void SetOnConnect(TRasOnConnect aHandler);
   void SetOnDisconnect(TRasOnDisconnect aHandler);
+  void SetOnListsLearnt(TRasOnListsLearnt aHandler);
+  // Whether the service is still learning its lists; OnListsLearnt follows when it has.
+  bool ListsPending() { return FService.ListsPending(); }
 
   // The far end of Handle's link (the ping's destination); empty when the service cannot tell,
   // which is not reported.
@@ -144,6 +156,8 @@ class TXuCustomRas : public TComponent {
   friend struct TRasDialStub;
 
   void RasDialCallback(TRasHandle aConn, uint32_t nMsg, TRASConnState aState, uint32_t aError);
+  void HangUpRefused(TRasHandle aConn, uint32_t aError);
+  void ListsLearnt();
   void DoRasError(const std::string& aText);
   void DoDisconnect();
   void RasNotifierDone();
@@ -154,6 +168,7 @@ class TXuCustomRas : public TComponent {
 
   TDialupService& FService;
   std::shared_ptr<TRasDialStub> FStub;
+  TRasNotificationId FListsNotification = 0;
   TAutoResetEvent hNotifierEvent;
 
   // One lock for everything the service and notifier threads share with the caller's thread.
@@ -164,6 +179,7 @@ class TXuCustomRas : public TComponent {
   std::unique_ptr<TXuRasNotifier> FRasNotifier;
   TRasOnConnect FOnConnect;
   TRasOnDisconnect FOnDisconnect;
+  TRasOnListsLearnt FOnListsLearnt;
   std::string sEntryName;
   std::string sPhoneNumber;
   std::string sCallbackNumber;

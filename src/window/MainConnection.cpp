@@ -2,6 +2,8 @@
 // the dial progress line, and taking over a connection that is already up.
 #include <algorithm>
 #include <cerrno>
+#include <thread>
+#include <utility>
 
 #include "window/MainUnit.h"
 
@@ -23,7 +25,7 @@ class TEmptyDialupService final : public TDialupService {
   uint32_t SetEntryProperties(const std::string&, const TRasEntry&) override { return RAS_ERR_ENTRY_NOT_FOUND; }
   uint32_t GetEntryDialParams(TRasDialParams&, bool&) override { return RAS_ERR_ENTRY_NOT_FOUND; }
   uint32_t Dial(const TRasDialParams&, TRasDialCallback, TRasHandle&) override { return RAS_ERR_ENTRY_NOT_FOUND; }
-  uint32_t HangUp(TRasHandle) override { return RAS_ERR_INVALID_HANDLE; }
+  uint32_t HangUp(TRasHandle, TRasHangUpRefused) override { return RAS_ERR_INVALID_HANDLE; }
   uint32_t ConnectionNotification(TRasHandle, std::function<void()>, TRasNotificationId&) override {
     return RAS_ERR_INVALID_HANDLE;
   }
@@ -39,8 +41,18 @@ class TEmptyDialupService final : public TDialupService {
 std::unique_ptr<TDialupService> CreateEmptyDialupService() { return std::make_unique<TEmptyDialupService>(); }
 
 void TMainFm::BindDialupEvents() {
-  // The window calls the component on its own thread only, so errors arrive here directly.
-  FXuRAS1->SetOnRasError([this](const std::string& aText) { XuRAS1RasError(aText); });
+  // The window calls the component on its own thread only, so errors arrive here directly, but
+  // for a hang-up refused later, which comes on the service's thread.
+  FXuRAS1->SetOnRasError([this](const std::string& aText) {
+    if (std::this_thread::get_id() == FWindowThread)
+      XuRAS1RasError(aText);
+    else
+      PostToWindow([this, aText] { XuRAS1RasError(aText); });
+  });
+  FXuRAS1->SetOnListsLearnt([this](TXuCustomRas*) {
+    const bool afterActivation = FActivationBegun.load();
+    PostToWindow([this, afterActivation] { XuRAS1ListsLearnt(afterActivation); });
+  });
   // The others come on the service's and the notifier's threads, which must never wait for us:
   // each event is posted with its values, and the posts keep the order the events came in.
   FXuRAS1->SetOnConnect([this](TXuCustomRas*) { PostToWindow([this] { XuRAS1Connect(); }); });
@@ -181,6 +193,20 @@ void TMainFm::XuRAS1Disconnect() {
   SetButton1(kConnectCaption);
   SetLabel(TMainLabel::Label1, "");
   PumpEvents();
+}
+
+void TMainFm::XuRAS1ListsLearnt(bool aAfterActivation) {
+  if (!aAfterActivation) return;
+  if (std::exchange(FActivationDeferred, false)) {
+    RefreshConnections(true);
+    if (!FXuRAS1->Connected()) FView.DropDownConnections();
+    return;
+  }
+  // The service came back: what it still holds up is ours again, as at the first activation.
+  if (FXuRAS1->Connected()) return;
+  const std::string remembered = SelectedConnectionText();
+  RefreshConnections(true);
+  if (!FXuRAS1->Connected() && !remembered.empty()) FView.SelectConnection(IndexOfConnection(remembered));
 }
 
 void TMainFm::XuRAS1RasError(const std::string& aText) {

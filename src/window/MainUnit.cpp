@@ -115,6 +115,12 @@ void TMainFm::FormActivate() {
   if (FFirstVisible) return;
   FFirstVisible = true;
   // A connection made outside the program is taken over; otherwise the user is asked to pick.
+  // A service still learning its lists is not asked yet: the list would be empty.
+  FActivationBegun = true;
+  if (FXuRAS1->ListsPending()) {
+    FActivationDeferred = true;
+    return;
+  }
   RefreshConnections(true);
   if (!FXuRAS1->Connected()) FView.DropDownConnections();
 }

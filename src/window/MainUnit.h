@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/ByteString.h"
@@ -215,6 +216,11 @@ class TMainFm {
   void XuRAS1Disconnect();
   void XuRAS1RasDialFunction(uint32_t nMsg, TRASConnState aState, uint32_t aError);
   void XuRAS1RasError(const std::string& aText);
+  // The service has learnt its lists: the first activation's look at them when it was waiting
+  // for this, else a live connection is adopted as at the first activation.
+  // aAfterActivation: the first activation had begun when the service told of it (else that
+  // activation had its own look, and this one is stale).
+  void XuRAS1ListsLearnt(bool aAfterActivation);
   void BindDialupEvents();
   void SetConnectionItems(const std::vector<std::string>& aItems);
   int IndexOfConnection(const std::string& aName) const;
@@ -320,6 +326,12 @@ class TMainFm {
   std::string FPrevConnectionName;
   std::vector<std::string> FConnectionItems;
   std::string FButton1Caption = kConnectCaption;
+  // The first activation found the service still learning its lists and left its look at them
+  // to XuRAS1ListsLearnt.
+  bool FActivationDeferred = false;
+  std::atomic<bool> FActivationBegun{false};
+  // The component reports most errors on the thread that calls it, which is this one.
+  const std::thread::id FWindowThread = std::this_thread::get_id();
 
   // The ping tool. PingThread is set from StartPing until PingDone has run.
   std::unique_ptr<TPingThread> PingThread;

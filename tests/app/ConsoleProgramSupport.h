@@ -26,9 +26,15 @@ constexpr auto kLong = 90s;  // never reached when the program works
 // The program on pipes: lines in, lines out; standard error goes to the test's.
 class TProgram {
  public:
+  // aEnvironment: "NAME=value" settings added to the program's environment.
+  explicit TProgram(const std::vector<std::string>& aArgs, const std::vector<std::string>& aEnvironment = {})
+      : TProgram(aArgs, aEnvironment, {}) {}
   // aInChild runs in the child just before the program is started (limits, a file for its
   // standard error).
-  explicit TProgram(const std::vector<std::string>& aArgs, const std::function<void()>& aInChild = {}) {
+  TProgram(const std::vector<std::string>& aArgs, const std::function<void()>& aInChild)
+      : TProgram(aArgs, {}, aInChild) {}
+  TProgram(const std::vector<std::string>& aArgs, const std::vector<std::string>& aEnvironment,
+           const std::function<void()>& aInChild) {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) std::abort();
     FPid = fork();
@@ -39,6 +45,7 @@ class TProgram {
       close(in[1]);
       close(out[0]);
       close(out[1]);
+      for (const std::string& setting : aEnvironment) putenv(const_cast<char*>(setting.c_str()));
       if (aInChild) aInChild();
       std::vector<char*> argv;
       argv.push_back(const_cast<char*>(CDMA_MONITOR));

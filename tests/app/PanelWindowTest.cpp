@@ -7,7 +7,6 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
@@ -55,13 +54,7 @@ TEST_F(PanelWindowTest, TheListOpensWithTheEntriesAndAPickAndTheButtonDialAndHan
 
   // Any message box is a failure here; it is answered so that the test goes on.
   QStringList boxes;
-  QTimer* answering = AnswerModal([&boxes](QWidget* aModal) {
-    if (auto* box = qobject_cast<QMessageBox*>(aModal)) {
-      boxes << box->text();
-      box->button(QMessageBox::Ok)->click();
-    }
-    return false;
-  });
+  QTimer* answering = AnswerMessageBoxes(boxes);
   const auto stopAnswering = qScopeGuard([answering] { delete answering; });
 
   // The user picks the entry in the open list.

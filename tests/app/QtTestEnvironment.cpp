@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QMessageBox>
+#include <QPushButton>
+
 #include <memory>
 
 #include "gui/AuricStyle.h"
@@ -41,6 +44,16 @@ QTimer* AnswerModal(std::function<bool(QWidget*)> aAnswer) {
   });
   timer->start();
   return timer;
+}
+
+QTimer* AnswerMessageBoxes(QStringList& aTexts) {
+  return AnswerModal([&aTexts](QWidget* aModal) {
+    if (auto* box = qobject_cast<QMessageBox*>(aModal)) {
+      aTexts << box->text();
+      box->button(QMessageBox::Ok)->click();
+    }
+    return false;
+  });
 }
 
 std::string ArtefactPath(const std::string& aName) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -12,6 +13,10 @@
 // aAnswer gets the window and returns true when it has dealt with it. Returns the timer so the
 // test can stop looking.
 QTimer* AnswerModal(std::function<bool(QWidget*)> aAnswer);
+
+// Answers every message box with OK and keeps its text in aTexts, until the timer it returns is
+// deleted.
+QTimer* AnswerMessageBoxes(QStringList& aTexts);
 
 // Where the tests leave their screenshots.
 std::string ArtefactPath(const std::string& aName);

@@ -12,7 +12,7 @@
 #include "dialup/XuRas.h"
 
 struct TRasEventRecord {
-  std::string Kind;  // "step", "connect", "disconnect", "error"
+  std::string Kind;  // "step", "connect", "disconnect", "error", "learnt"
   uint32_t State = 0;
   uint32_t Error = 0;
   std::string Text;
@@ -21,7 +21,7 @@ struct TRasEventRecord {
 
 class TRasEventLog {
  public:
-  // Binds all four events of aRas to this log.
+  // Binds all the events of aRas to this log.
   void Bind(TXuCustomRas& aRas) {
     aRas.SetOnRasDialFunction([this](uint32_t, TRASConnState aState, uint32_t aError) {
       Add({"step", aState, aError, {}, std::this_thread::get_id()});
@@ -29,6 +29,7 @@ class TRasEventLog {
     aRas.SetOnConnect([this](TXuCustomRas*) { Add({"connect", 0, 0, {}, std::this_thread::get_id()}); });
     aRas.SetOnDisconnect([this](TXuCustomRas*) { Add({"disconnect", 0, 0, {}, std::this_thread::get_id()}); });
     aRas.SetOnRasError([this](const std::string& aText) { Add({"error", 0, 0, aText, std::this_thread::get_id()}); });
+    aRas.SetOnListsLearnt([this](TXuCustomRas*) { Add({"learnt", 0, 0, {}, std::this_thread::get_id()}); });
   }
 
   void Add(TRasEventRecord aRecord) {

@@ -1,176 +1,24 @@
 // The NetworkManager service under the dial-up component, against python-dbusmock's
-// NetworkManager template on a private bus started by the test.
-#include <fcntl.h>
+// NetworkManager template on a private bus started by the test: the phone book and connections
+// from the cache, dials and hang-ups in the background, a service that is slow, stopped, gone,
+// back, or answering in the wrong form.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QtCore/QCoreApplication>
-#include <QtDBus/QDBusConnection>
-#include <QtDBus/QDBusConnectionInterface>
-#include <QtDBus/QDBusMessage>
-#include <atomic>
 #include <chrono>
-#include <stdexcept>
+#include <cstdio>
 #include <string>
 #include <thread>
 
 #include "DialupTestSupport.h"
+#include "NmMock.h"
 #include "dialup/NmDialupService.h"
 #include "dialup/XuRas.h"
 
 using namespace std::chrono_literals;
+using namespace nm_test;
 
 namespace {
-
-const char kDevice[] = "/org/freedesktop/NetworkManager/Devices/wwan0";
-
-pid_t Spawn(const std::vector<std::string>& aArgs, int aStdout, const std::string& aBusAddress) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  if (aStdout >= 0) dup2(aStdout, STDOUT_FILENO);
-  const int null = open("/dev/null", O_WRONLY);
-  if (aStdout < 0) dup2(null, STDOUT_FILENO);
-  dup2(null, STDERR_FILENO);
-  if (!aBusAddress.empty()) setenv("DBUS_SESSION_BUS_ADDRESS", aBusAddress.c_str(), 1);
-  std::vector<char*> argv;
-  for (const auto& a : aArgs) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  execvp(argv[0], argv.data());
-  _exit(127);
-}
-
-void Reap(pid_t& aPid) {
-  if (aPid <= 0) return;
-  kill(aPid, SIGTERM);
-  int status = 0;
-  waitpid(aPid, &status, 0);
-  aPid = -1;
-}
-
-// A private bus with the NetworkManager stand-in on it, for one test.
-class TNmMock {
- public:
-  explicit TNmMock(bool aWithService = true) {
-    try {
-      Start(aWithService);
-    } catch (...) {
-      Stop();
-      throw;
-    }
-  }
-
-  ~TNmMock() { Stop(); }
-
-  void Start(bool aWithService) {
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe");
-    FDaemon = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, out[1], "");
-    close(out[1]);
-    FAddress = ReadLine(out[0], 30s);
-    close(out[0]);
-    if (FAddress.empty()) throw std::runtime_error("dbus-daemon gave no address");
-    FConnection = std::make_unique<QDBusConnection>(
-        QDBusConnection::connectToBus(QString::fromStdString(FAddress), FName));
-    if (!aWithService) return;
-    FMock = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--session", "--template", "networkmanager"}, -1, FAddress);
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (!FConnection->interface()->isServiceRegistered(QStringLiteral("org.freedesktop.NetworkManager"))) {
-      int status = 0;
-      if (waitpid(FMock, &status, WNOHANG) == FMock) {
-        FMock = -1;
-        throw std::runtime_error("the mock exited (is python3-dbusmock installed?)");
-      }
-      if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("the mock did not appear");
-      std::this_thread::sleep_for(20ms);  // polling the bus for the name, bounded by the deadline
-    }
-    // A helper that runs Python in the mock, for set-ups the template has no method for.
-    Call("/org/freedesktop", "org.freedesktop.DBus.Mock", "AddMethod",
-         {QStringLiteral("org.cdma.Test"), QStringLiteral("Exec"), QStringLiteral("s"), QStringLiteral("s"),
-          QStringLiteral("import dbus, dbusmock\n"
-                         "ns = {'self': self, 'objects': objects, 'dbus': dbus, 'dbusmock': dbusmock}\n"
-                         "exec(args[0], ns)\n"
-                         "ret = str(ns.get('result', ''))\n")});
-    Exec("self.AddEthernetDevice('wwan0', 'wwan0', 30)");
-  }
-
-  void Stop() {
-    FConnection.reset();
-    QDBusConnection::disconnectFromBus(FName);
-    Reap(FMock);
-    Reap(FDaemon);
-  }
-
-  const std::string& Address() const { return FAddress; }
-
-  QDBusMessage Call(const char* aPath, const char* aInterface, const char* aMethod, const QVariantList& aArgs) {
-    QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.NetworkManager"), aPath, aInterface, aMethod);
-    m.setArguments(aArgs);
-    QDBusMessage reply = FConnection->call(m, QDBus::Block, 30000);
-    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << aMethod << ": " << reply.errorMessage().toStdString();
-    return reply;
-  }
-
-  // Runs Python in the mock; returns what it left in `result`.
-  std::string Exec(const std::string& aCode) {
-    const QDBusMessage reply = Call("/org/freedesktop", "org.cdma.Test", "Exec", {QString::fromStdString(aCode)});
-    return reply.arguments().value(0).toString().toStdString();
-  }
-
-  std::string AddProfile(const std::string& aSettings) {
-    return Exec("result = self.SettingsAddConnection(" + aSettings + ")");
-  }
-  void EmitDeviceState(uint32_t aNew, uint32_t aOld, uint32_t aReason) {
-    Exec("objects['" + std::string(kDevice) + "'].EmitSignal('org.freedesktop.NetworkManager.Device', 'StateChanged', 'uuu', [" +
-         std::to_string(aNew) + ", " + std::to_string(aOld) + ", " + std::to_string(aReason) + "])");
-  }
-  void EmitActiveState(const std::string& aPath, uint32_t aState, uint32_t aReason) {
-    Exec("objects['" + aPath + "'].EmitSignal('org.freedesktop.NetworkManager.Connection.Active', 'StateChanged', 'uu', [" +
-         std::to_string(aState) + ", " + std::to_string(aReason) + "])");
-  }
-  // From now on an activation starts in the activating state on the modem device, so that the
-  // test can walk it through the states (the template's activation is complete at once).
-  void ActivateStepByStep() {
-    Call("/org/freedesktop/NetworkManager", "org.freedesktop.DBus.Mock", "AddMethod",
-         {QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("ActivateConnection"), QStringLiteral("ooo"),
-          QStringLiteral("o"),
-          QStringLiteral("main = objects['/org/freedesktop']\n"
-                         "main.dials = getattr(main, 'dials', 0) + 1\n"
-                         "path = main.AddActiveConnection([], args[0], args[2], 'Dial%d' % main.dials, dbus.UInt32(1))\n"
-                         "objects[path].Set('org.freedesktop.NetworkManager.Connection.Active', 'Devices',\n"
-                         "                  dbus.Array([dbus.ObjectPath('") +
-              QString::fromLatin1(kDevice) + QStringLiteral("')], signature='o'))\nret = path\n")});
-  }
-  std::string ActivePath(size_t aIndex) {
-    return Exec("result = list(objects['/org/freedesktop/NetworkManager'].Get('org.freedesktop.NetworkManager', "
-                "'ActiveConnections'))[" + std::to_string(aIndex) + "]");
-  }
-
- private:
-  static std::string ReadLine(int aFd, std::chrono::milliseconds aTimeout) {
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + aTimeout;
-    while (line.find('\n') == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      pollfd pfd{aFd, POLLIN, 0};
-      if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) return {};
-      char buffer[256];
-      const ssize_t n = read(aFd, buffer, sizeof buffer);
-      if (n <= 0) return {};
-      line.append(buffer, static_cast<size_t>(n));
-    }
-    return line.substr(0, line.find('\n'));
-  }
-
-  pid_t FDaemon = -1;
-  pid_t FMock = -1;
-  std::string FAddress;
-  const QString FName = QStringLiteral("nm-test-%1").arg(++gCount);
-  std::unique_ptr<QDBusConnection> FConnection;
-  static inline std::atomic<int> gCount{0};
-};
 
 TNmServiceOptions Options(const std::string& aAddress, std::chrono::milliseconds aTimeout = 30s) {
   TNmServiceOptions o;
@@ -179,34 +27,43 @@ TNmServiceOptions Options(const std::string& aAddress, std::chrono::milliseconds
   return o;
 }
 
-const char kCdmaProfile[] =
-    "{'connection': {'id': 'Carrier CDMA', 'type': 'cdma'},"
-    " 'cdma': {'number': '#777', 'username': 'user', 'password': 'secret'},"
-    " 'ipv4': {'method': 'auto', 'dns': dbus.Array([dbus.UInt32(0x08080808), dbus.UInt32(0x04040808)], signature='u')}}";
-const char kWiredProfile[] = "{'connection': {'id': 'Wired', 'type': '802-3-ethernet'}}";
-const char kVpnProfile[] =
-    "{'connection': {'id': 'Office VPN', 'type': 'vpn'},"
-    " 'vpn': {'service-type': 'org.freedesktop.NetworkManager.openvpn', 'user-name': 'vpnuser',"
-    "         'data': dbus.Dictionary({'gateway': 'vpn.example.org'}, signature='ss')}}";
+void EnsureApplication() {
+  static int argc = 1;
+  static char name[] = "nm-tests";
+  static char* argv[] = {name, nullptr};
+  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+}
+
+std::vector<std::string> ErrorTexts(const TRasEventLog& aLog) {
+  std::vector<std::string> texts;
+  for (const auto& r : aLog.Records())
+    if (r.Kind == "error") texts.push_back(r.Text);
+  return texts;
+}
+
+double MillisecondsSince(std::chrono::steady_clock::time_point aStart) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - aStart).count();
+}
 
 class NmDialupServiceTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "nm-tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { EnsureApplication(); }
 
   void SetUp() override {
     Mock = std::make_unique<TNmMock>();
     Mock->AddProfile(kWiredProfile);
     CdmaPath = Mock->AddProfile(kCdmaProfile);
     Mock->AddProfile(kVpnProfile);
-    Service = std::make_unique<TNmDialupService>(Options(Mock->Address()));
-    ASSERT_TRUE(Service->BusConnected());
+  }
+
+  // The service and the component on the mock as it is set up by now; the lists learnt.
+  void StartService(std::chrono::milliseconds aTimeout = 30s, bool aWaitForLists = true) {
+    Service = std::make_unique<TNmDialupService>(Options(Mock->Address(), aTimeout));
     Ras = std::make_unique<TXuRAS>(*Service);
     Log.Bind(*Ras);
+    if (aWaitForLists) {
+      ASSERT_TRUE(Service->WaitForLists(60s));
+    }
   }
 
   void TearDown() override {
@@ -225,6 +82,7 @@ class NmDialupServiceTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(NmDialupServiceTest, ProfilesAreThePhoneBook) {
+  StartService();
   EXPECT_EQ(Ras->EnumRasEntriesNames(), (TStringDynArray{"Carrier CDMA", "Office VPN"}));
 
   const TRasEntry cdma = Ras->GetEntryProperties("Carrier CDMA");
@@ -247,6 +105,13 @@ TEST_F(NmDialupServiceTest, ProfilesAreThePhoneBook) {
   EXPECT_EQ(reread.szLocalPhoneNumber, "#778");
   EXPECT_EQ(reread.ipaddrDnsAlt, (TRasIpAddr{1, 1, 1, 1}));
 
+  // Profiles added and removed later are followed by their signals.
+  const std::string added = Mock->AddProfile("{'connection': {'id': 'Backup PPPoE', 'type': 'pppoe'}}");
+  ASSERT_TRUE(Eventually([&] { return Ras->EnumRasEntriesNames().size() == 3; }));
+  EXPECT_EQ(Ras->EnumRasEntriesNames().back(), "Backup PPPoE");
+  Mock->Exec("objects['" + added + "'].ConnectionDelete(objects['" + added + "'])");
+  ASSERT_TRUE(Eventually([&] { return Ras->EnumRasEntriesNames().size() == 2; }));
+
   EXPECT_EQ(Log.CountOf("error"), 0u);
   Ras->SetEntryName("Wired");  // not a dial-up profile
   Ras->Connect();
@@ -255,23 +120,25 @@ TEST_F(NmDialupServiceTest, ProfilesAreThePhoneBook) {
 }
 
 TEST_F(NmDialupServiceTest, ActiveConnectionIsListedAdoptedAndItsEndNoticed) {
-  const std::string active = Mock->Exec("result = self.AddActiveConnection(['" + std::string(kDevice) + "'], '" + CdmaPath +
-                                        "', '/', 'Outside', dbus.UInt32(2))");
-  EXPECT_EQ(Ras->EnumRasConnectionsNames(), TStringDynArray{"Carrier CDMA"});
+  StartService();
+  const std::string active = Mock->AddActive(CdmaPath, "Outside");
+  ASSERT_TRUE(Eventually([&] { return Ras->EnumRasConnectionsNames() == TStringDynArray{"Carrier CDMA"}; }));
   ASSERT_TRUE(Ras->UseConnection("Carrier CDMA"));
   Ras->SetConnected(true);
 
-  // The peer of the point-to-point link, else the gateway.
+  // The peer of the point-to-point link, else the gateway, as the service announces them.
   EXPECT_EQ(Ras->PeerAddress(), "") << "no IPv4 configuration yet";
   Mock->Exec("self.AddObject('/org/freedesktop/NetworkManager/IP4Config/1', 'org.freedesktop.NetworkManager.IP4Config',"
              " {'AddressData': dbus.Array([{'address': '10.64.0.7', 'prefix': dbus.UInt32(32), 'peer': '10.64.64.64'}],"
              " signature='a{sv}'), 'Gateway': '10.64.0.1'}, [])\n"
              "objects['" + active + "'].AddProperty('org.freedesktop.NetworkManager.Connection.Active', 'Ip4Config',"
+             " dbus.ObjectPath('/'))\n"
+             "objects['" + active + "'].Set('org.freedesktop.NetworkManager.Connection.Active', 'Ip4Config',"
              " dbus.ObjectPath('/org/freedesktop/NetworkManager/IP4Config/1'))");
-  EXPECT_EQ(Ras->PeerAddress(), "10.64.64.64");
+  EXPECT_TRUE(Eventually([&] { return Ras->PeerAddress() == "10.64.64.64"; })) << Ras->PeerAddress();
   Mock->Exec("objects['/org/freedesktop/NetworkManager/IP4Config/1'].Set('org.freedesktop.NetworkManager.IP4Config',"
              " 'AddressData', dbus.Array([{'address': '10.64.0.7', 'prefix': dbus.UInt32(24)}], signature='a{sv}'))");
-  EXPECT_EQ(Ras->PeerAddress(), "10.64.0.1");
+  EXPECT_TRUE(Eventually([&] { return Ras->PeerAddress() == "10.64.0.1"; })) << Ras->PeerAddress();
 
   // Brought down from outside the program.
   Mock->Exec("self.RemoveActiveConnection('" + std::string(kDevice) + "', '" + active + "')");
@@ -283,6 +150,7 @@ TEST_F(NmDialupServiceTest, ActiveConnectionIsListedAdoptedAndItsEndNoticed) {
 }
 
 TEST_F(NmDialupServiceTest, ConnectActivatesAndDisconnectDeactivates) {
+  StartService();
   Ras->SetEntryName("Carrier CDMA");
   Ras->Connect();
   ASSERT_TRUE(Log.WaitForStep(RASCS_Connected));
@@ -295,11 +163,12 @@ TEST_F(NmDialupServiceTest, ConnectActivatesAndDisconnectDeactivates) {
   EXPECT_EQ(Ras->Handle(), INVALID_RAS_HANDLE);
   ASSERT_TRUE(Log.WaitForKind("disconnect"));
   EXPECT_FALSE(Ras->Connected());
-  EXPECT_TRUE(Ras->EnumRasConnectionsNames().empty());
+  EXPECT_TRUE(Eventually([&] { return Ras->EnumRasConnectionsNames().empty(); }));
   EXPECT_EQ(Log.CountOf("error"), 0u);
 }
 
 TEST_F(NmDialupServiceTest, StateChangesBecomeTheDialSteps) {
+  StartService();
   Mock->ActivateStepByStep();
   Ras->SetEntryName("Carrier CDMA");
   Ras->Connect();
@@ -327,6 +196,7 @@ TEST_F(NmDialupServiceTest, StateChangesBecomeTheDialSteps) {
 }
 
 TEST_F(NmDialupServiceTest, AFailedActivationCarriesTheDevicesReason) {
+  StartService();
   Mock->ActivateStepByStep();
   Ras->SetEntryName("Carrier CDMA");
   Ras->Connect();
@@ -344,26 +214,229 @@ TEST_F(NmDialupServiceTest, AFailedActivationCarriesTheDevicesReason) {
   EXPECT_TRUE(Ras->RasNotifierFinished());
 }
 
+// Ten profiles that take 300 ms each to read, then the service stopped outright: whatever the
+// component is asked answers from what was learnt, and a dial waits in the background.
+TEST_F(NmDialupServiceTest, ASlowOrStoppedServiceKeepsNoCallerWaiting) {
+  for (int i = 0; i < 10; ++i) {
+    const std::string path =
+        Mock->AddProfile("{'connection': {'id': 'Slow " + std::to_string(i) + "', 'type': 'cdma'}, 'cdma': {'number': '#77" +
+                         std::to_string(i) + "'}}");
+    Mock->ReplaceMethod(path, "org.freedesktop.NetworkManager.Settings.Connection", "GetSettings", "", "a{sa{sv}}",
+                        "import time\ntime.sleep(0.3)\nret = self.ConnectionGetSettings(self)\n");
+  }
+  const auto learning = std::chrono::steady_clock::now();
+  StartService();
+  const double learnt = MillisecondsSince(learning);
+  ASSERT_EQ(Ras->EnumRasEntriesNames().size(), 12u);
+
+  Mock->Pause();
+  const auto asked = std::chrono::steady_clock::now();
+  EXPECT_EQ(Ras->EnumRasEntriesNames().size(), 12u);
+  EXPECT_TRUE(Ras->EnumRasConnectionsNames().empty());
+  EXPECT_EQ(Ras->GetEntryProperties("Slow 9").szLocalPhoneNumber, "#779");
+  const double lists = MillisecondsSince(asked);
+  Ras->SetEntryName("Slow 3");
+  const auto connecting = std::chrono::steady_clock::now();
+  Ras->Connect();
+  const double connect = MillisecondsSince(connecting);
+  std::printf("[ figures  ] lists learnt in %.0f ms; with the service stopped: lists %.1f ms, Connect %.1f ms\n", learnt,
+              lists, connect);
+  // One reading of the profiles takes 3 s; a blocked call would take the 30 s time-out.
+  EXPECT_LT(lists, 3000.0);
+  EXPECT_LT(connect, 3000.0);
+  EXPECT_TRUE(ErrorTexts(Log).empty());
+  EXPECT_TRUE(Log.Steps().empty()) << "the dial waits for the service";
+
+  Mock->Resume();
+  ASSERT_TRUE(Log.WaitForStep(RASCS_Connected));
+  EXPECT_TRUE(Ras->Connected());
+
+  // The hang-up is sent without waiting either.
+  Mock->Pause();
+  const auto hangingUp = std::chrono::steady_clock::now();
+  Ras->Disconnect();
+  EXPECT_LT(MillisecondsSince(hangingUp), 3000.0);
+  Mock->Resume();
+  ASSERT_TRUE(Log.WaitForKind("disconnect"));
+  EXPECT_EQ(Log.CountOf("error"), 0u);
+}
+
+TEST_F(NmDialupServiceTest, TheServiceGoingAwayEndsEveryConnectionAndItsReturnIsLearnt) {
+  const std::string outside = Mock->AddActive(CdmaPath, "Outside");
+  StartService();
+  ASSERT_TRUE(Ras->UseConnection("Carrier CDMA"));
+  Ras->SetConnected(true);
+  // A second component dials meanwhile; the service leaves before it has connected.
+  TXuRAS dialling(*Service);
+  TRasEventLog dialLog;
+  dialLog.Bind(dialling);
+  Mock->ActivateStepByStep();
+  dialling.SetEntryName("Office VPN");
+  dialling.Connect();
+  ASSERT_TRUE(dialLog.WaitForStep(RASCS_OpenPort));
+
+  const TRasHandle adopted = Ras->Handle();
+  Mock->ReleaseName();
+  ASSERT_TRUE(Log.WaitForKind("disconnect"));
+  EXPECT_FALSE(Ras->Connected());
+  // A watch that comes too late to hear of it learns it from the handle, which names nothing now.
+  TRasNotificationId late = 0;
+  EXPECT_EQ(Service->ConnectionNotification(adopted, [] {}, late), RAS_ERR_INVALID_HANDLE);
+  ASSERT_TRUE(dialLog.WaitForStep(RASCS_Disconnected));
+  EXPECT_EQ(dialLog.Records().back().Error, RAS_ERR_SERVICE_UNAVAILABLE);
+  EXPECT_EQ(dialLog.CountOf("connect"), 0u);
+  // Nothing is left to list or to dial.
+  EXPECT_TRUE(Ras->EnumRasEntriesNames().empty());
+  Ras->SetEntryName("Carrier CDMA");
+  Ras->Connect();
+  EXPECT_EQ(ErrorTexts(Log), (std::vector<std::string>{"*** The network connection service cannot be reached",
+                                                        "The network connection service cannot be reached"}));
+
+  // Back, with the connection it held still up: learnt anew, so it can be taken over again.
+  const size_t learnt = Log.CountOf("learnt");
+  Mock->TakeName();
+  ASSERT_TRUE(Log.WaitForKind("learnt", learnt + 1));
+  EXPECT_EQ(Ras->EnumRasEntriesNames(), (TStringDynArray{"Carrier CDMA", "Office VPN"}));
+  ASSERT_EQ(Ras->EnumRasConnectionsNames(), (TStringDynArray{"Carrier CDMA", "Office VPN"}));
+  ASSERT_TRUE(Ras->UseConnection("Carrier CDMA"));
+  Ras->SetConnected(true);
+  Mock->Exec("self.RemoveActiveConnection('" + std::string(kDevice) + "', '" + outside + "')");
+  ASSERT_TRUE(Log.WaitForKind("disconnect", 2));
+  EXPECT_FALSE(Ras->Connected());
+}
+
+TEST_F(NmDialupServiceTest, AHangUpTheServiceRefusesIsReportedAndTheConnectionStays) {
+  StartService();
+  Ras->SetEntryName("Carrier CDMA");
+  Ras->Connect();
+  ASSERT_TRUE(Log.WaitForStep(RASCS_Connected));
+  const TRasHandle handle = Ras->Handle();
+  const char* manager = "/org/freedesktop/NetworkManager";
+  Mock->ReplaceMethod(manager, kService, "DeactivateConnection", "o", "",
+                      "raise dbus.exceptions.DBusException('not allowed', "
+                      "name='org.freedesktop.NetworkManager.PermissionDenied')\n");
+  Ras->Disconnect();
+  ASSERT_TRUE(Log.WaitForKind("error"));
+  EXPECT_EQ(ErrorTexts(Log), std::vector<std::string>{"The network connection service refused the request"});
+  EXPECT_NE(Log.Records().back().Thread, std::this_thread::get_id()) << "the refusal comes later, on the bus thread";
+  EXPECT_TRUE(Ras->Connected());
+  EXPECT_EQ(Ras->Handle(), handle) << "the next press hangs up again";
+
+  Mock->ReplaceMethod(manager, kService, "DeactivateConnection", "o", "", "self.deactivate_connection(self, args[0])\n");
+  Ras->Disconnect();
+  ASSERT_TRUE(Log.WaitForKind("disconnect"));
+  EXPECT_FALSE(Ras->Connected());
+}
+
+// Answers of the wrong form: the lists fail once with a clear text and are asked again; a profile
+// or a signal that makes no sense is passed over without a word.
+TEST_F(NmDialupServiceTest, AnswersOfTheWrongFormAreReportedOnceAndAskedAgain) {
+  const std::string kUnreadable = "*** The network connection service sent an answer that could not be read";
+  const std::string kSettings = "org.freedesktop.NetworkManager.Settings";
+  struct Case {
+    const char* What;
+    std::function<void(TNmMock&, const std::string& aCdma)> Break;
+    std::function<void(TNmMock&, const std::string& aCdma)> Mend;  // none: nothing to report
+  };
+  const Case cases[] = {
+      {"the profile list is a text",
+       [&](TNmMock& m, const std::string&) {
+         m.ReplaceMethod("/org/freedesktop/NetworkManager/Settings", kSettings, "ListConnections", "", "s", "ret = 'x'\n");
+       },
+       [&](TNmMock& m, const std::string&) {
+         m.ReplaceMethod("/org/freedesktop/NetworkManager/Settings", kSettings, "ListConnections", "", "ao",
+                         "ret = self.Get('" + kSettings + "', 'Connections')\n");
+       }},
+      {"the active connections are a number",
+       [](TNmMock& m, const std::string&) {
+         m.Exec("objects['/org/freedesktop/NetworkManager'].props['org.freedesktop.NetworkManager']['ActiveConnections']"
+                " = dbus.UInt32(7)");
+       },
+       [](TNmMock& m, const std::string&) {
+         m.Exec("objects['/org/freedesktop/NetworkManager'].props['org.freedesktop.NetworkManager']['ActiveConnections']"
+                " = dbus.Array([], signature='o')");
+       }},
+      {"a profile's settings are a text",
+       [&](TNmMock& m, const std::string& aCdma) {
+         m.ReplaceMethod(aCdma, kSettings + ".Connection", "GetSettings", "", "s", "ret = 'x'\n");
+       },
+       [&](TNmMock& m, const std::string& aCdma) {
+         m.ReplaceMethod(aCdma, kSettings + ".Connection", "GetSettings", "", "a{sa{sv}}", "ret = self.ConnectionGetSettings(self)\n");
+       }},
+      {"a profile named by a number, and signals of the wrong form",
+       [](TNmMock& m, const std::string&) {
+         m.AddProfile("{'connection': {'id': dbus.UInt32(5), 'type': 'cdma'}}");
+         m.Exec("objects['/org/freedesktop/NetworkManager'].EmitSignal('org.freedesktop.DBus.Properties', 'PropertiesChanged',"
+                " 'sa{sv}as', ['org.freedesktop.NetworkManager', {'ActiveConnections': 'x'}, []])");
+         m.EmitDeviceState(50, 40, 0);
+       },
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    TNmMock mock;
+    mock.AddProfile(kVpnProfile);
+    const std::string cdma = mock.AddProfile(kCdmaProfile);
+    c.Break(mock, cdma);
+    TNmDialupService service(Options(mock.Address()));
+    TXuRAS ras(service);
+    TRasEventLog log;
+    log.Bind(ras);
+    ASSERT_TRUE(service.WaitForLists(60s));
+    if (!c.Mend) {
+      EXPECT_EQ(ras.EnumRasEntriesNames(), (TStringDynArray{"Office VPN", "Carrier CDMA"}));
+      c.Break(mock, cdma);  // the signals again, now that they are listened to
+      EXPECT_EQ(ras.EnumRasEntriesNames(), (TStringDynArray{"Office VPN", "Carrier CDMA"}));
+      EXPECT_TRUE(ErrorTexts(log).empty());
+      continue;
+    }
+    EXPECT_TRUE(ras.EnumRasEntriesNames().empty());
+    EXPECT_EQ(ErrorTexts(log), std::vector<std::string>{kUnreadable});
+    // Asked again at once, and still wrong; mended, the next question learns the lists anew.
+    ASSERT_TRUE(service.WaitForLists(60s));
+    c.Mend(mock, cdma);
+    const size_t learnt = log.CountOf("learnt");
+    ras.EnumRasEntriesNames();
+    ASSERT_TRUE(log.WaitForKind("learnt", learnt + 1));
+    EXPECT_EQ(ras.EnumRasEntriesNames(), (TStringDynArray{"Office VPN", "Carrier CDMA"}));
+  }
+}
+
+TEST_F(NmDialupServiceTest, AServiceThatNeverAnswersIsToldAfterTheTimeOutWithoutHoldingAnyone) {
+  Mock->Pause();
+  StartService(2s, false);
+  const auto asked = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Ras->ListsPending());
+  EXPECT_TRUE(Ras->EnumRasEntriesNames().empty());
+  EXPECT_TRUE(Ras->EnumRasConnectionsNames().empty());
+  EXPECT_LT(MillisecondsSince(asked), 1000.0) << "answered while the service is still being asked";
+  EXPECT_TRUE(ErrorTexts(Log).empty());
+  ASSERT_TRUE(Log.WaitForKind("learnt"));
+  EXPECT_FALSE(Ras->ListsPending());
+  EXPECT_TRUE(Ras->EnumRasEntriesNames().empty());
+  EXPECT_EQ(ErrorTexts(Log), std::vector<std::string>{"*** The network connection service did not answer in time"});
+  Mock->Resume();
+  // Asked again, it answers now.
+  ASSERT_TRUE(Service->WaitForLists(60s));
+  EXPECT_EQ(Ras->EnumRasEntriesNames(), (TStringDynArray{"Carrier CDMA", "Office VPN"}));
+}
+
 TEST(NmDialupServiceDownTest, WithoutTheServiceEveryCallReportsIt) {
-  static int argc = 1;
-  static char name[] = "nm-tests";
-  static char* argv[] = {name, nullptr};
-  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+  EnsureApplication();
   TNmMock bus(false);
   TNmDialupService service(Options(bus.Address(), 5s));
   TXuRAS ras(service);
   TRasEventLog log;
   log.Bind(ras);
+  ASSERT_TRUE(service.WaitForLists(60s));
   EXPECT_TRUE(ras.EnumRasEntriesNames().empty());
   ras.SetEntryName("Carrier CDMA");
   ras.Connect();
-  std::vector<std::string> texts;
-  for (const auto& r : log.Records()) texts.push_back(r.Text);
-  EXPECT_EQ(texts, (std::vector<std::string>{"*** The network connection service cannot be reached",
-                                             "The network connection service cannot be reached"}));
+  EXPECT_EQ(ErrorTexts(log), (std::vector<std::string>{"*** The network connection service cannot be reached",
+                                                       "The network connection service cannot be reached"}));
 
   TNmDialupService unreachable(Options("unix:path=/nonexistent/bus"));
-  EXPECT_FALSE(unreachable.BusConnected());
+  ASSERT_TRUE(unreachable.WaitForLists(60s));
   std::vector<std::string> names;
   EXPECT_EQ(unreachable.EnumEntries(names), RAS_ERR_SERVICE_UNAVAILABLE);
 }

@@ -34,7 +34,7 @@ class TRecordingService : public TDialupService {
     }
     return Demo.Dial(p, std::move(c), h);
   }
-  uint32_t HangUp(TRasHandle h) override { return Demo.HangUp(h); }
+  uint32_t HangUp(TRasHandle h, TRasHangUpRefused r) override { return Demo.HangUp(h, std::move(r)); }
   uint32_t ConnectionNotification(TRasHandle h, std::function<void()> f, TRasNotificationId& id) override {
     ++Registrations;
     return Demo.ConnectionNotification(h, std::move(f), id);
@@ -214,6 +214,29 @@ TEST_F(XuRasTest, DisconnectLeadsThroughTheNotifierToOnDisconnect) {
   // Idle again: a second dial works and is watched anew.
   DialAndWait();
   EXPECT_FALSE(Ras.RasNotifierFinished());
+}
+
+TEST_F(XuRasTest, AHangUpRefusedLaterIsReportedAndKeepsTheHandle) {
+  DialAndWait();
+  const TRasHandle handle = Ras.Handle();
+  Service.RefuseNextHangUp(RAS_ERR_ACCESS_DENIED);
+  Ras.Disconnect();
+  ASSERT_TRUE(Log.WaitForKind("error"));
+  EXPECT_EQ(Log.Records().back().Text, "The network connection service refused the request");
+  EXPECT_NE(Log.Records().back().Thread, std::this_thread::get_id());
+  EXPECT_TRUE(Ras.Connected());
+  EXPECT_EQ(Ras.Handle(), handle);
+  // Refused at once, it is reported at once; a connection gone already is no failure.
+  Service.FailEveryCall(RAS_ERR_SERVICE_UNAVAILABLE);
+  Ras.Disconnect();
+  EXPECT_EQ(Log.Records().back().Text, "The network connection service cannot be reached");
+  EXPECT_EQ(Log.Records().back().Thread, std::this_thread::get_id());
+  Service.FailEveryCall(0);
+  Service.DropConnection(handle);
+  ASSERT_TRUE(Log.WaitForKind("disconnect"));
+  const size_t records = Log.Records().size();
+  Ras.Disconnect();
+  EXPECT_EQ(Log.Records().size(), records);
 }
 
 TEST_F(XuRasTest, StopEndsTheNotifierWithoutOnDisconnect) {

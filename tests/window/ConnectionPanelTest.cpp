@@ -65,7 +65,9 @@ class TPanelService final : public TDialupService {
         },
         aConn);
   }
-  uint32_t HangUp(TRasHandle aConn) override { return Demo.HangUp(aConn); }
+  uint32_t HangUp(TRasHandle aConn, TRasHangUpRefused aRefused) override {
+    return Demo.HangUp(aConn, std::move(aRefused));
+  }
   uint32_t ConnectionNotification(TRasHandle aConn, std::function<void()> aChanged, TRasNotificationId& aId) override {
     return Demo.ConnectionNotification(aConn, std::move(aChanged), aId);
   }
@@ -73,7 +75,30 @@ class TPanelService final : public TDialupService {
   uint32_t GetErrorString(uint32_t aCode, std::string& aText) override { return Demo.GetErrorString(aCode, aText); }
   uint32_t GetPeerAddress(TRasHandle aConn, std::string& aAddress) override { return Demo.GetPeerAddress(aConn, aAddress); }
 
+  // As a service that learns its lists in the background: pending until Learn, which tells the
+  // component on a thread of its own, as such a service does.
+  bool ListsPending() override { return FPending; }
+  TRasNotificationId ListsNotification(std::function<void()> aLearnt) override {
+    std::lock_guard lock(FLock);
+    FLearnt = std::move(aLearnt);
+    return 1;
+  }
+  void RemoveListsNotification(TRasNotificationId) override {
+    std::lock_guard lock(FLock);
+    FLearnt = nullptr;
+  }
+  void SetPending(bool aPending) { FPending = aPending; }
+  void Learn() {
+    FPending = false;
+    std::thread([this] {
+      std::lock_guard lock(FLock);
+      if (FLearnt) FLearnt();
+    }).join();
+  }
+
  private:
+  std::atomic<bool> FPending{false};
+  std::function<void()> FLearnt;
   std::mutex FLock;
   std::vector<std::string> FBook{kEntry};
   std::map<TRASConnState, TRASConnState> FExtraSteps;
@@ -246,6 +271,79 @@ TEST_F(ConnectionPanel, ConnectDialsThroughTheStatesOnTheWindowsThreadAndDisconn
   EXPECT_EQ(ActiveConnections(), 0u);
   EXPECT_EQ(FView.OffThreadCalls, 0);
   EXPECT_EQ(FView.Boxes.size(), 1u);
+}
+
+TEST_F(ConnectionPanel, AHangUpTheServiceRefusesLeavesDisconnectingWithTheReasonAndTheNextPressHangsUp) {
+  const TRasHandle handle = FService.Demo.AddExternalConnection(kEntry);
+  Activate();
+  ASSERT_TRUE(Connected());
+  FService.Demo.RefuseNextHangUp(RAS_ERR_ACCESS_DENIED);
+  const size_t pressed = FView.Panel.size();
+  FFm->Button1Click();
+  ASSERT_TRUE(RunUntil([&] { return !FView.Boxes.empty(); }));
+  EXPECT_EQ(FView.Boxes, (std::vector<TBox>{{"telvo", "The network connection service refused the request",
+                                              TMessageBoxKind::Error}}));
+  EXPECT_EQ(PanelFrom(pressed), (std::vector<std::string>{"dialup: Disconnecting...", "dialup: ",
+                                                          "box: The network connection service refused the request"}));
+  EXPECT_EQ(FView.Button1, "Disconnect");
+  EXPECT_TRUE(Connected());
+  EXPECT_EQ(FFm->XuRAS1().Handle(), handle);
+  EXPECT_EQ(FView.OffThreadCalls, 0);
+
+  FFm->Button1Click();
+  ASSERT_TRUE(RunUntil([&] { return FView.Button1 == "Connect"; }));
+  EXPECT_FALSE(Connected());
+  EXPECT_EQ(ActiveConnections(), 0u);
+}
+
+// A service that learns its lists in the background: the first activation's look waits for
+// them, and a service that has come back has its live connection taken over as at the start.
+TEST_F(ConnectionPanel, ListsLearntLaterAreLookedAtThenAndAServiceBackHasItsConnectionTakenOver) {
+  FService.SetPending(true);
+  const TRasHandle first = FService.Demo.AddExternalConnection(kEntry);
+  Activate();
+  EXPECT_EQ(FView.DropDowns, 0);
+  EXPECT_FALSE(Connected()) << "nothing is known yet";
+  FService.Learn();
+  ASSERT_TRUE(RunUntil([&] { return Connected(); }));
+  EXPECT_EQ(FView.Label(Label1), "Connected");
+  EXPECT_EQ(FView.Button1, "Disconnect");
+  EXPECT_EQ(FView.DropDowns, 0);
+  EXPECT_EQ(FFm->XuRAS1().Handle(), first);
+
+  // The service goes: the connection drops with it.
+  FService.Demo.DropConnection(first);
+  ASSERT_TRUE(RunUntil([&] { return FView.Button1 == "Connect"; }));
+  // Back with a connection up again: taken over, and nothing is asked of the user.
+  const TRasHandle second = FService.Demo.AddExternalConnection(kEntry);
+  FService.Learn();
+  ASSERT_TRUE(RunUntil([&] { return Connected(); }));
+  EXPECT_EQ(FFm->XuRAS1().Handle(), second);
+  EXPECT_EQ(FView.Button1, "Disconnect");
+  EXPECT_EQ(FView.Selected, 0);
+  EXPECT_EQ(FView.DropDowns, 0);
+  // Learnt again while connected: nothing changes.
+  const std::vector<std::string> panel = FView.Panel;
+  FService.Learn();
+  FLoop.ProcessMessages();
+  EXPECT_EQ(FView.Panel, panel);
+  EXPECT_TRUE(FView.Boxes.empty());
+  EXPECT_EQ(FView.OffThreadCalls, 0);
+}
+
+TEST_F(ConnectionPanel, ListsLearntLaterWithNothingUpDropTheListDownThen) {
+  FService.SetPending(true);
+  Activate();
+  EXPECT_EQ(FView.DropDowns, 0);
+  FService.Learn();
+  ASSERT_TRUE(RunUntil([&] { return FView.DropDowns == 1; }));
+  EXPECT_EQ(FView.Items, std::vector<std::string>{kEntry});
+  // The user's choice survives a later learning.
+  Choose(kEntry);
+  FService.Learn();
+  FLoop.ProcessMessages();
+  EXPECT_EQ(FView.Selected, 0);
+  EXPECT_EQ(FView.DropDowns, 1);
 }
 
 TEST_F(ConnectionPanel, EventsOfAWholeDialWaitForTheWindowsThreadAndArriveThereInOrder) {
