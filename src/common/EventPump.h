@@ -16,24 +16,29 @@ class TEventPump {
   // Any thread: the Idle in progress, or the next one, returns at once.
   virtual void Wake() = 0;
 
-  // Any thread: the program is closing. Every wait in progress ends (PumpWhile returns false)
-  // and none begun before this will wait again.
+  // Any thread: the program is closing. Every wait for an answer ends (PumpWhile returns
+  // false), whether in progress or begun later; clean-up waits run on.
   void RequestClose() {
     FClosing.store(true);
     Wake();
   }
   bool Closing() const { return FClosing.load(); }
 
+  // What ends a wait besides its condition.
+  enum class TWaitEnd {
+    Close,  // the program's close too: waits for an answer, a user, a time-out
+    Done,   // its condition only: clean-up (a thread ending) that must finish whatever comes
+  };
+
   // Keeps the events flowing while aBusy holds, looking again at least every aSlice. True when
-  // aBusy ended. A wait that began before the program started closing ends with it (false), so
-  // that nothing waited for is acted on after the close; one begun while closing (the close's
-  // own clean-up, joining threads) runs until aBusy ends.
-  bool PumpWhile(const std::function<bool()>& aBusy, std::chrono::milliseconds aSlice) {
-    const bool endsWithClose = !Closing();
+  // aBusy ended; false when a TWaitEnd::Close wait ended because the program is closing (or
+  // was already when it began), so that nothing it waited for is acted on after the close.
+  bool PumpWhile(const std::function<bool()>& aBusy, std::chrono::milliseconds aSlice,
+                 TWaitEnd aEnd = TWaitEnd::Close) {
     for (;;) {
       ProcessMessages();
       if (!aBusy()) return true;
-      if (endsWithClose && Closing()) return false;
+      if (aEnd == TWaitEnd::Close && Closing()) return false;
       Idle(aSlice);
     }
   }

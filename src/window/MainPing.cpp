@@ -33,7 +33,7 @@ void TMainFm::StopPing() {
   // Until PingDone has run. Waiting for the thread's absence rather than for a one-shot signal
   // lets a second StopPing run inside this wait (the five-minute timer, the button) without
   // either of them waiting for ever.
-  PumpWhile([this] { return PingThread != nullptr; });
+  PumpUntilDone([this] { return PingThread != nullptr; });
 }
 
 void TMainFm::PingDone() {

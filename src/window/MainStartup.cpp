@@ -179,7 +179,7 @@ bool TMainFm::ProbePort(const std::string& aEntry, const TByteString& aStatusReq
   }
   FindModemTimer->SetEnabled(false);
   FXuComPort1->Close();
-  PumpWhile([this] { return !FXuComPort1->ReadDone(); });
+  PumpUntilDone([this] { return !FXuComPort1->ReadDone(); });
   return answered;
 }
 
@@ -260,8 +260,8 @@ void TMainFm::StartModem() {
     ShowError(e.what());
     return;
   }
-  PumpWhile([&port] { return !port.WriteDone(); });
-  PumpWhile([&port] { return !port.ReadDone(); });
+  PumpUntilDone([&port] { return !port.WriteDone(); });
+  PumpUntilDone([&port] { return !port.ReadDone(); });
   // A key pressed during the probe leaves the modem stalled: port open, no logs, no polling. A
   // close leaves it to the close, which logs it off.
   if (FBreakInit || FLoop.Closing()) return;
@@ -301,7 +301,7 @@ bool TMainFm::ProbeStage(std::string_view aCommand, intptr_t aThreshold, bool aK
   InitTimer->SetEnabled(false);
   port.StopWrite();
   port.StopRead();
-  PumpWhile([&port] { return !port.ReadDone(); });
+  PumpUntilDone([&port] { return !port.ReadDone(); });
   return FTickCount < 5 && FModem->PacketsCount() != 0;
 }
 
@@ -333,7 +333,7 @@ void TMainFm::StopModem() {
   if (!FModem || !FModem->DevicePlugged() || !FModem->PortActive()) return;
   TXuComPort& port = *FModem->ComPort();
   FModem->StopRead();
-  PumpWhile([&port] { return !port.ReadDone(); });
+  PumpUntilDone([&port] { return !port.ReadDone(); });
   port.ClearBuffers();
   PumpEvents();
   port.ClearBuffers();

@@ -128,15 +128,15 @@ void TMainFm::FormActivate() {
 void TMainFm::FormKeyDown(uint16_t) { FBreakInit = true; }
 
 void TMainFm::FormClose() {
-  // Every wait in progress ends (a close may come from inside a search or a probe), and nothing
-  // it waited for is acted on; the waits below, begun while closing, run to their end.
+  // Every wait for an answer ends (a close may come from inside a search or a probe), and nothing
+  // it waited for is acted on; the clean-up below waits for its threads as ever.
   FLoop.RequestClose();
   // Closing from inside "Send report"'s wait must not wait for a server that never answers.
   FReportSender->Cancel();
   StopPing();
   // The connection stays up; only its watch ends.
   FXuRAS1->StopRasNotifier();
-  PumpWhile([this] { return !FXuRAS1->RasNotifierFinished(); });
+  PumpUntilDone([this] { return !FXuRAS1->RasNotifierFinished(); });
   StopModem();
 }
 
@@ -217,3 +217,7 @@ void TMainFm::PostToWindow(std::function<void()> aTask) {
 void TMainFm::PumpEvents() { FLoop.ProcessMessages(); }
 
 bool TMainFm::PumpWhile(const std::function<bool()>& aCondition) { return FLoop.PumpWhile(aCondition, kWaitSlice); }
+
+void TMainFm::PumpUntilDone(const std::function<bool()>& aCondition) {
+  FLoop.PumpWhile(aCondition, kWaitSlice, TEventPump::TWaitEnd::Done);
+}

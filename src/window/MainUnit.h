@@ -244,10 +244,11 @@ class TMainFm {
   TWallClock::time_point WallNow() const;
 
   void SetupCharts();
-  // One pass over the window's events, and the one waiting loop (see TEventPump::PumpWhile):
-  // false when the program started closing during the wait.
+  // One pass over the window's events, and the one waiting loop (TEventPump::PumpWhile): a wait
+  // for an answer, false when the program is closing; and a clean-up wait, which is not.
   void PumpEvents();
   bool PumpWhile(const std::function<bool()>& aCondition);
+  void PumpUntilDone(const std::function<bool()>& aCondition);
 
   TMainView& FView;
   TUiLoop& FLoop;

@@ -294,30 +294,26 @@ TEST_F(Startup, AProbeWithoutPacketsRunsBothStagesForFiveTicksEach) {
   EXPECT_EQ(IgnoredCommands(sim), 7u);
 }
 
-TEST_F(Startup, AClosedWindowStartsNoModemAfterTheSearchOrProbeItInterrupted) {
-  // Closed while the first of two ports, a silent one, is probed: the modem behind it is never
-  // even asked.
-  {
-    AddAnsweringPort("", "silent", [this] { FLoop.Post([this] { FFm->FormClose(); }); });
-    sim::TSimulatedModem& sim = AddSim("modem");
-    Create();
-    // The probe's time-out cannot come first however slowly the port's thread runs.
-    FLoop.SetQuietPeriod(kLong);
-    FindModem();
-    EXPECT_LT(FLoop.Elapsed(), 2000ms) << "the close, not the probe's time-out, ended the wait";
-    EXPECT_FALSE(FView.Busy);
-    EXPECT_FALSE(FFm->XuComPort1().Active());
-    EXPECT_FALSE(Running());
-    EXPECT_EQ(sim.Counters().CommandsReceived, 0u);
-    EXPECT_TRUE(FView.Boxes.empty());
-  }
-  FFm.reset();
-  FEntries.clear();
-  FPtys.clear();
-  FSims.clear();
+// Closed while the first of two ports, a silent one, is probed: the modem behind it is never
+// even asked.
+TEST_F(Startup, AWindowClosedDuringTheSearchStartsNoModem) {
+  AddAnsweringPort("", "silent", [this] { FLoop.Post([this] { FFm->FormClose(); }); });
+  sim::TSimulatedModem& sim = AddSim("modem");
+  Create();
+  // The probe's time-out cannot come first however slowly the port's thread runs.
+  FLoop.SetQuietPeriod(kLong);
+  FindModem();
+  EXPECT_LT(FLoop.Elapsed(), 2000ms) << "the close, not the probe's time-out, ended the wait";
+  EXPECT_FALSE(FView.Busy);
+  EXPECT_FALSE(FFm->XuComPort1().Active());
+  EXPECT_FALSE(Running());
+  EXPECT_EQ(sim.Counters().CommandsReceived, 0u);
+  EXPECT_TRUE(FView.Boxes.empty());
+}
 
-  // Closed during the link-type probe: the close logs the modem off, and the start-up that the
-  // probe was part of sends no final log mask after it.
+// Closed during the link-type probe: the close logs the modem off, and the start-up that the
+// probe was part of sends no final log mask after it.
+TEST_F(Startup, AWindowClosedDuringTheLinkTypeProbeLeavesTheModemLoggedOff) {
   sim::TSimulatedModem& sim = AddSim("modem");
   Create();
   int shown = 0;
@@ -325,6 +321,8 @@ TEST_F(Startup, AClosedWindowStartsNoModemAfterTheSearchOrProbeItInterrupted) {
     if (aVisible && ++shown == 2) FLoop.Post([this] { FFm->FormClose(); });
   };
   FindModem();
+  EXPECT_TRUE(FLoop.Closing());
+  EXPECT_GT(sim.Counters().CommandsReceived, 1u) << "the probe had begun";
   EXPECT_FALSE(Running());
   EXPECT_FALSE(Modem().PortActive());
   EXPECT_TRUE(WaitFor([&] { return !sim.LoggingOn(); }));
