@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev llvm
   libmicrohttpd-dev prometheus systemd
   libpulse-dev pulseaudio pulseaudio-utils
+  dpkg-dev file lintian appstream desktop-file-utils man-db groff
 )
 
 missing=()
