@@ -165,11 +165,12 @@ std::string ShellName(std::string_view aProgram) {
 
 std::string Completion(const TProgramTexts& aTexts) {
   const std::string function = ShellName(aTexts.Program);
-  std::string words, cases, freeValues;
+  std::string words, cases, freeValues, twoValues;
   bool devices = false;
   for (const TOptionRow& row : aTexts.Options) {
     words += (words.empty() ? "" : " ") + std::string(row.Name) + (row.Alias.empty() ? "" : " " + std::string(row.Alias));
     const std::string name(row.Name);
+    if (row.ValueCount() == 2) twoValues += (twoValues.empty() ? "" : "|") + name;
     switch (row.Kind) {
       case TOptionValue::None:
         break;
@@ -224,7 +225,14 @@ std::string Completion(const TProgramTexts& aTexts) {
          "        cur=\n"
          "    elif [[ $option == = ]] && (( COMP_CWORD > 1 )); then\n"
          "        option=${COMP_WORDS[COMP_CWORD-2]}\n"
-         "    fi\n"
+         "    fi\n" +
+         (twoValues.empty() ? std::string()
+                            : "    # The second value of an option that takes two.\n"
+                              "    if (( COMP_CWORD > 1 )); then\n"
+                              "        case ${COMP_WORDS[COMP_CWORD-2]} in\n"
+                              "            " + twoValues + ") option=${COMP_WORDS[COMP_CWORD-2]} ;;\n"
+                              "        esac\n"
+                              "    fi\n") +
          "    case $option in\n" +
          cases +
          "    esac\n"

@@ -73,6 +73,8 @@ std::vector<std::string_view> TOptionRow::ChoiceList() const {
   return choices;
 }
 
+size_t TOptionRow::ValueCount() const { return WrapText(Value, 1).size(); }
+
 const TOptionRow* FindOption(std::span<const TOptionRow> aRows, std::string_view aSpelling) {
   for (const TOptionRow& row : aRows)
     if (row.Name == aSpelling || (!row.Alias.empty() && row.Alias == aSpelling)) return &row;

@@ -18,7 +18,8 @@ enum class TOptionValue {
 
 struct TOptionRow {
   std::string_view Name;        // "--port"
-  std::string_view Value = {};  // its value's name in the texts ("DEVICE"); empty for a switch
+  std::string_view Value = {};  // its value's name in the texts ("DEVICE"); empty for a switch;
+                                // one name per value where it takes several ("IN OUT")
   TOptionValue Kind = TOptionValue::None;
   std::string_view Choices = {};  // Choice: the values, separated by spaces
   std::string_view Alias = {};    // a short spelling ("-h"), or empty
@@ -28,6 +29,7 @@ struct TOptionRow {
   std::string_view Help;          // one paragraph, wrapped by whoever shows it
 
   bool TakesValue() const { return !Value.empty(); }
+  size_t ValueCount() const;
   std::vector<std::string_view> ChoiceList() const;
 };
 
