@@ -22,7 +22,7 @@ options_in <"$work/help.txt" >"$work/help-all"
 
 # The manual page as man renders it: the first word of each entry under OPTIONS, and the options
 # of the synopsis.
-LC_ALL=C MANWIDTH=200 man -l "$page" 2>/dev/null | col -b >"$work/page.txt"
+LC_ALL=C MANWIDTH=200 man -l "$page" 2>/dev/null | sed 's/.\x08//g' >"$work/page.txt"  # without overstrikes
 sed -n '/^OPTIONS$/,/^[A-Z]/p' "$work/page.txt" | grep -E '^       -' | awk '{print $1}' | options_in >"$work/man"
 sed -n '/^SYNOPSIS$/,/^[A-Z]/p' "$work/page.txt" | options_in >"$work/man-synopsis"
 sed -n '/^Usage:/,/^$/p' "$work/help.txt" | options_in >"$work/help-synopsis"
