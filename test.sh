@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with ASan+UBSan and runs every test, then runs the
-# threaded tests again under TSan, then runs the fuzz targets briefly.
+# threaded tests again under TSan, builds and checks the Debian package, then runs the fuzz
+# targets briefly.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
@@ -17,6 +18,10 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCDMA_SANITIZER=thre
 cmake --build build/tsan -j "$jobs" --target threaded-tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build/tsan -L threaded --output-on-failure -j "$jobs"
+
+# The Debian package from a release build of the programs alone, checked by Debian's own tools.
+deb=$(./package.sh)
+tests/package/check-package.sh "$deb"
 
 # Every fuzz target for 30 s on its seed corpus.
 ./fuzz.sh 30

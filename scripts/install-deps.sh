@@ -13,6 +13,7 @@ packages=(
   libmicrohttpd-dev prometheus systemd
   libpulse-dev pulseaudio pulseaudio-utils
   libgps-dev gpsd gpsd-clients gpsbabel libxml2-utils
+  dpkg-dev file lintian appstream desktop-file-utils man-db groff
 )
 
 missing=()

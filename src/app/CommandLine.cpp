@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "app/MonitorTexts.h"
 #include "record/LogWriters.h"
 #include "record/PositionSource.h"
 #include "stats/ReportUploader.h"
@@ -14,10 +15,8 @@
 
 namespace {
 
-constexpr const char* kDemoModes[] = {"1x", "reva", "revb", "sleep", "cycle", "weak"};
-
 bool IsDemoMode(const std::string& aMode) {
-  for (const char* mode : kDemoModes)
+  for (const std::string_view mode : FindOption(MonitorTexts().Options, "--demo-mode")->ChoiceList())
     if (aMode == mode) return true;
   return false;
 }
@@ -56,6 +55,8 @@ TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
     const auto noValue = [&] {
       if (value) throw ECommandLineError(arg + " takes no value");
     };
+    // An option missing from the table would be missing from --help, the manual and the completion.
+    if (!FindOption(MonitorTexts().Options, arg)) throw ECommandLineError("Unknown argument: " + aArgs[i]);
 
     if (arg == "--console") {
       noValue();
@@ -130,69 +131,9 @@ TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
 }
 
 std::string UsageText(const std::string& aProgram) {
-  return "Usage: " + aProgram +
-         " [--console] [--demo [--demo-mode MODE]] [--port DEVICE]... [--report-url URL]\n"
-         "       " + aProgram + " ... [--headless] [--metrics [ADDRESS:]PORT [--metrics-identity]]\n"
-         "       " + aProgram + " ... [--align] [--align-figure rx|drc|ecio] [--align-range LOW:HIGH] [--no-tone]\n"
-         "       " + aProgram + " ... [--log FILE]... [--gps HOST:PORT]\n"
-         "       " + aProgram + " --convert LOG.csv OUT.gpx|OUT.kml\n"
-         "       " + aProgram + " --help | --version\n"
-         "\n"
-         "Finds a CDMA2000 1x / EV-DO modem's diagnostic port and shows its signal every 500 ms\n"
-         "in its window, or as lines of text where there is no display (DISPLAY and WAYLAND_DISPLAY\n"
-         "unset).\n"
-         "\n"
-         "  --console          show the window as lines of text on standard output\n"
-         "  --demo             start a simulated modem in-process and find it like any port\n"
-         "  --demo-mode MODE   the simulated modem's link: 1x, reva (default), revb, sleep, cycle,\n"
-         "                     or weak (Rev A with RX below -100 dBm)\n"
-         "  --port DEVICE      also probe this serial device (for example a pseudo-terminal)\n"
-         "  --report-url URL   where \"Send report\" uploads (default " + DefaultReportUrl() + ")\n"
-         "  --headless         no view and no commands: the monitor's work alone, for a service;\n"
-         "                     one line on standard error at start, for each modem found or lost\n"
-         "                     and for each error; SIGTERM stops it cleanly\n"
-         "  --metrics [ADDRESS:]PORT\n"
-         "                     serve the figures for Prometheus at http://ADDRESS:PORT/metrics\n"
-         "                     (ADDRESS 127.0.0.1 when only a port is given; [::1]:PORT for IPv6)\n"
-         "  --metrics-identity also put the modem's ESN and MIN in the metrics (they identify a\n"
-         "                     subscriber)\n"
-         "  --align            open the alignment mode at start: big figures, peak hold, a tone\n"
-         "                     (in the window also by the key A or the context menu)\n"
-         "  --align-figure F   the figure to aim by: rx (RX power, default), drc, ecio\n"
-         "  --align-range L:H  the span of that figure the tone's 300..1800 Hz cover\n"
-         "                     (default rx -110:-50 dBm, ecio -20:0 dB, drc by the link type)\n"
-         "  --no-tone          the alignment mode without its tone\n"
-         "  --log FILE         record every cycle and event with its position to FILE: .csv,\n"
-         "                     .jsonl, .gpx or .kml by the extension; any number of files; a file\n"
-         "                     that exists is kept and a numbered name used instead\n"
-         "  --gps HOST:PORT    gpsd to take positions from (default localhost:2947)\n"
-         "  --convert LOG.csv OUT\n"
-         "                     write a CSV log again as OUT (.gpx or .kml, also .csv, .jsonl)\n"
-         "  --help, --version  this text, the version\n"
-         "\n"
-         "Console commands (--console), one per line on standard input:\n"
-         "  report       print the report window's contents\n"
-         "  send         send the report to the report server\n"
-         "  ping         the Ping button: starts pinging the connection's far end, or stops\n"
-         "  stats        frames the modem session dispatched and dropped as damaged\n"
-         "  entries      the connection list: \"entries: N\", one \"entry: NAME\" line each,\n"
-         "               then \"selected: NAME\" when one is chosen\n"
-         "  select NAME  choose the connection list's entry NAME\n"
-         "  connect      the connection button (Connect or Disconnect, as its caption says;\n"
-         "  disconnect   both words press it)\n"
-         "  unplug       (--demo) pull the simulated modem out\n"
-         "  plug         (--demo) plug it back in\n"
-         "  rx DBM       (--demo) hold the simulated receive power at DBM; rx auto: fading again\n"
-         "  log FILE     start recording to FILE (as --log); log stop ends it, log tells how it goes\n"
-         "  quit         stop the modem and leave (so do Ctrl-C and SIGTERM)\n"
-         "With --align, one \"align: \" line per 100 ms sample, and the commands\n"
-         "  peak         reset the peak\n"
-         "  figure F     aim by rx, drc or ecio\n"
-         "  mute, unmute the tone off and on; volume 0..100 sets its loudness\n"
-         "\n"
-         "The connection panel writes \"dialup: \" and its status line, \"button: \" and the\n"
-         "button's caption, each when it changes, and \"ping: \" and each ping line. The entries\n"
-         "are NetworkManager's connection profiles; with --demo, one demo connection.\n";
+  TProgramTexts texts = MonitorTexts();
+  texts.Program = aProgram;
+  return HelpText(texts);
 }
 
 std::string VersionText() { return std::string("cdma-monitor ") + CDMA_VERSION + "\n"; }

@@ -8,22 +8,20 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 
+#include "sim/SimTexts.h"
 #include "sim/SimulatedModem.h"
+
+#ifndef CDMA_VERSION
+#define CDMA_VERSION "0.0.0"
+#endif
 
 namespace {
 
-void Usage(std::FILE* aOut) {
-  std::fprintf(aOut,
-               "usage: cdma-modem-sim [--mode 1x|reva|revb|sleep|cycle] [--seed N] [--rate N|max] [--link PATH]\n"
-               "                      [--signal normal|weak]\n"
-               "                      [--carriers CH[,CH[,CH]]] [--esn HEX] [--min DIGITS] [--dn DIGITS] [--lac DIGITS]\n"
-               "                      [--duration SECONDS]\n"
-               "Prints the path of its pseudo-terminal and plays the modem's diagnostic port on it until\n"
-               "interrupted (or for the given duration), then prints what it wrote on standard error.\n");
-}
+void Usage(std::FILE* aOut) { std::fputs(HelpText(sim::SimTexts()).c_str(), aOut); }
 
 [[noreturn]] void Fail(const std::string& aMessage) {
   std::fprintf(stderr, "cdma-modem-sim: %s\n", aMessage.c_str());
@@ -52,13 +50,26 @@ int main(int argc, char** argv) {
   sim::TSimConfig config;
   double duration = 0;
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
+    std::string arg = argv[i];
+    std::optional<std::string> inlineValue;  // --mode=revb
+    if (const size_t equals = arg.find('='); arg.starts_with("--") && equals != std::string::npos) {
+      inlineValue = arg.substr(equals + 1);
+      arg.resize(equals);
+    }
+    // An option missing from the table would be missing from --help, the manual and the completion.
+    const TOptionRow* row = FindOption(sim::SimTexts().Options, arg);
+    if (!row) Fail("unknown option: " + arg);
+    if (!row->TakesValue() && inlineValue) Fail(arg + " takes no value");
+    if (row->Name == "--help") {
       Usage(stdout);
       return 0;
     }
-    if (i + 1 >= argc) Fail("missing value after " + arg);
-    const std::string value = argv[++i];
+    if (row->Name == "--version") {
+      std::printf("cdma-modem-sim %s\n", CDMA_VERSION);
+      return 0;
+    }
+    if (!inlineValue && i + 1 >= argc) Fail("missing value after " + arg);
+    const std::string value = inlineValue ? *inlineValue : argv[++i];
     if (arg == "--mode") {
       const auto mode = sim::ModeFromName(value);
       if (!mode) Fail("unknown mode: " + value);

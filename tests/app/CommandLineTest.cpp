@@ -1,7 +1,10 @@
 // The monitor's command line.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/CommandLine.h"
+#include "app/MonitorTexts.h"
 
 TEST(CommandLine, TakesEveryOptionInBothSpellings) {
   const TMonitorOptions o = ParseCommandLine({"--console", "--demo", "--port", "/dev/pts/7", "--port=/dev/ttyUSB1",
@@ -100,8 +103,49 @@ TEST(CommandLine, UsageNamesTheCommands) {
   for (const char* word : {"--console", "--demo", "--port DEVICE", "--report-url URL", "--headless", "--metrics",
                            "--metrics-identity", "report", "send", "ping", "entries", "select NAME", "connect",
                            "disconnect", "quit", "--align", "--align-figure", "--align-range", "--no-tone", "peak",
-                           "figure F", "mute, unmute", "--log FILE", "--gps HOST:PORT", "--convert LOG.csv",
-                           "log FILE", "log stop"})
+                           "figure FIGURE", "mute", "unmute", "volume N", "--log FILE", "--gps HOST:PORT",
+                           "--convert LOG.csv", "log FILE"})
     EXPECT_NE(usage.find(word), std::string::npos) << word;
   EXPECT_EQ(VersionText().rfind("cdma-monitor ", 0), 0u);
+}
+
+// The table --help, the manual page and the completion are made from, and the parser, know the
+// same options: each row parses (every choice of it too), and nothing outside the table does.
+TEST(CommandLine, ParsesEveryOptionOfItsTableAndNoOther) {
+  const std::map<std::string, std::vector<std::string>> tries = {
+      {"--console", {"--console"}},
+      {"--demo", {"--demo"}},
+      {"--demo-mode", {"--demo-mode", "revb"}},
+      {"--port", {"--port", "/dev/ttyUSB0"}},
+      {"--report-url", {"--report-url", "http://reports.example/upload.php"}},
+      {"--headless", {"--headless"}},
+      {"--metrics", {"--metrics", "9860"}},
+      {"--metrics-identity", {"--metrics", "9860", "--metrics-identity"}},
+      {"--align", {"--align"}},
+      {"--align-figure", {"--align-figure", "drc"}},
+      {"--align-range", {"--align-range", "-100:-60"}},
+      {"--no-tone", {"--no-tone"}},
+      {"--log", {"--log", "drive.csv", "--log", "drive.kml"}},
+      {"--gps", {"--gps", "127.0.0.1:2947"}},
+      {"--convert", {"--convert", "drive.csv", "drive.gpx"}},
+      {"--help", {"--help"}},
+      {"--version", {"--version"}},
+  };
+  const std::span<const TOptionRow> rows = MonitorTexts().Options;
+  for (const TOptionRow& row : rows) {
+    const auto found = tries.find(std::string(row.Name));
+    ASSERT_NE(found, tries.end()) << "no command line to try " << row.Name << " with";
+    EXPECT_NO_THROW(ParseCommandLine(found->second)) << row.Name;
+    // A value where none goes, or none where one must.
+    const std::vector<std::string> wrong = {std::string(row.Name) + (row.TakesValue() ? "" : "=1")};
+    EXPECT_THROW(ParseCommandLine(wrong), ECommandLineError) << wrong[0];
+    if (!row.Alias.empty()) {
+      EXPECT_NO_THROW(ParseCommandLine({std::string(row.Alias)})) << row.Alias;
+    }
+    for (const std::string_view choice : row.ChoiceList()) {
+      EXPECT_NO_THROW(ParseCommandLine({std::string(row.Name), std::string(choice)})) << row.Name << " " << choice;
+      EXPECT_NE(row.Help.find(choice), std::string_view::npos) << row.Name << "'s help does not name " << choice;
+    }
+  }
+  for (const auto& [name, args] : tries) EXPECT_NE(FindOption(rows, name), nullptr) << name << " is not in the table";
 }

@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "SimTestSupport.h"
+#include "sim/SimTexts.h"
 
 extern char** environ;
 
@@ -93,13 +95,47 @@ TEST(SimProgram, PrintsItsPortKeepsTheLinkAndEndsOnInterrupt) {
 
 TEST(SimProgram, RefusesBadArguments) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {SIM_PROGRAM, "--mode", "revc"}, {SIM_PROGRAM, "--rate", "fast"}, {SIM_PROGRAM, "--seed"}, {SIM_PROGRAM, "--min", "12"}}) {
+           {SIM_PROGRAM, "--mode", "revc"}, {SIM_PROGRAM, "--rate", "fast"}, {SIM_PROGRAM, "--seed"}, {SIM_PROGRAM, "--min", "12"},
+           {SIM_PROGRAM, "--version=1"}, {SIM_PROGRAM, "--frobnicate", "1"}}) {
     TChild child = Spawn(args);
     const std::string text = ReadAll(child.Err);
     EXPECT_NE(Wait(child.Pid), 0) << args[1];
     EXPECT_NE(text.find("cdma-modem-sim:"), std::string::npos);
     close(child.Out);
     close(child.Err);
+  }
+}
+
+// Every option of the table the help, the manual and the completion are made from is one the
+// program runs with: all of them at once, with a value each, for a moment.
+TEST(SimProgram, RunsWithEveryOptionOfItsTable) {
+  const std::filesystem::path link = std::filesystem::temp_directory_path() / ("sim-options-" + std::to_string(getpid()));
+  const std::map<std::string, std::string> values = {
+      {"--mode", "cycle"},  {"--signal", "weak"},       {"--seed", "9"},       {"--rate", "max"},
+      {"--link", link},     {"--duration", "0.3"},      {"--carriers", "1,2"}, {"--esn", "ABC"},
+      {"--min", "5551234"}, {"--dn", "5550188"},        {"--lac", "095"}};
+  std::vector<std::string> args = {SIM_PROGRAM};
+  for (const TOptionRow& row : sim::SimTexts().Options) {
+    if (row.Alone) continue;
+    ASSERT_TRUE(values.contains(std::string(row.Name))) << "no value to try " << row.Name << " with";
+    args.push_back(std::string(row.Name) + "=" + values.at(std::string(row.Name)));
+  }
+  ASSERT_EQ(args.size(), values.size() + 1) << "a value for an option the table does not have";
+  TChild child = Spawn(args);
+  EXPECT_FALSE(ReadLine(child.Out).empty());
+  const std::string report = ReadAll(child.Err);
+  EXPECT_EQ(Wait(child.Pid), 0) << report;
+  close(child.Out);
+  close(child.Err);
+
+  for (const char* option : {"--help", "-h", "--version"}) {
+    TChild alone = Spawn({SIM_PROGRAM, option});
+    const std::string text = ReadAll(alone.Out);
+    EXPECT_EQ(Wait(alone.Pid), 0) << option;
+    EXPECT_TRUE(text.starts_with(std::string(option) == "--version" ? "cdma-modem-sim " CDMA_VERSION "\n" : "Usage: cdma-modem-sim "))
+        << option << ": " << text;
+    close(alone.Out);
+    close(alone.Err);
   }
 }
 

@@ -181,7 +181,7 @@ def main():
     ping_image("toolbar2.png")
     arrow(True, ORANGE, ORANGE_DARK, "arrow_up.png")
     arrow(False, GREEN, GREEN_DARK, "arrow_down.png")
-    for size in (48, 256):
+    for size in (16, 22, 24, 32, 48, 64, 128, 256):  # the hicolor theme's usual sizes
         emblem(size, "cdma-monitor-%d.png" % size, True)
     busy_animation("busy.gif")
     return 0
