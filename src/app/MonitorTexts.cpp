@@ -76,6 +76,7 @@ constexpr TOptionRow kOptions[] = {
     {.Name = "--convert",
      .Value = "LOG.csv OUT.gpx|OUT.kml",
      .Kind = File,
+     .Alone = true,
      .Group = "convert",
      .Help = "write a CSV log again as OUT (.gpx or .kml, also .csv or .jsonl) and exit"},
 

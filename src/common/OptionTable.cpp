@@ -93,10 +93,19 @@ std::vector<TSynopsisLine> SynopsisLines(const TProgramTexts& aTexts) {
       if (!row.Alone && row.Group == group) line.Rows.push_back(&row);
     lines.push_back(std::move(line));
   }
-  TSynopsisLine alone{.Alone = true};
+  // Rows used on their own: a line per group of them, the ungrouped ones (--help, --version) last.
+  std::vector<std::string_view> aloneGroups;
   for (const TOptionRow& row : aTexts.Options)
-    if (row.Alone) alone.Rows.push_back(&row);
-  if (!alone.Rows.empty()) lines.push_back(std::move(alone));
+    if (row.Alone && !row.Group.empty() &&
+        std::find(aloneGroups.begin(), aloneGroups.end(), row.Group) == aloneGroups.end())
+      aloneGroups.push_back(row.Group);
+  aloneGroups.push_back({});
+  for (const std::string_view group : aloneGroups) {
+    TSynopsisLine alone{.Alone = true};
+    for (const TOptionRow& row : aTexts.Options)
+      if (row.Alone && row.Group == group) alone.Rows.push_back(&row);
+    if (!alone.Rows.empty()) lines.push_back(std::move(alone));
+  }
   return lines;
 }
 

@@ -24,7 +24,8 @@ struct TOptionRow {
   std::string_view Choices = {};  // Choice: the values, separated by spaces
   std::string_view Alias = {};    // a short spelling ("-h"), or empty
   bool Repeatable = false;        // may be given several times
-  bool Alone = false;             // used on its own (--help, --version): its own synopsis line
+  bool Alone = false;             // used on its own (--help, --version): a synopsis line of its
+                                  // own, shared with the Alone rows of its Group
   std::string_view Group = {};    // options used together share a synopsis line
   std::string_view Help;          // one paragraph, wrapped by whoever shows it
 
@@ -53,8 +54,9 @@ struct TProgramTexts {
 const TOptionRow* FindOption(std::span<const TOptionRow> aRows, std::string_view aSpelling);
 
 // The synopsis: one line per group of options, in the order the groups first appear; a line after
-// the first goes with the options above it ("cdma-monitor ... [--align]"). The Alone rows share a
-// last line of their own ("cdma-monitor --help | --version").
+// the first goes with the options above it ("cdma-monitor ... [--align]"). The Alone rows follow,
+// a line per group ("cdma-monitor --convert IN OUT"), the ungrouped ones last
+// ("cdma-monitor --help | --version").
 struct TSynopsisLine {
   bool WithAbove = false;
   bool Alone = false;
