@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev python3-dbusmock dbus-daemon
   fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-14-dev llvm
+  libpcap-dev tshark
 )
 
 missing=()

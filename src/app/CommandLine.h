@@ -13,6 +13,12 @@ struct TMonitorOptions {
   std::string DemoMode = "reva";           // --demo-mode: 1x, reva, revb, sleep or cycle
   std::vector<std::string> Ports;          // --port DEVICE, in order
   std::optional<std::string> ReportUrl;    // --report-url URL
+  std::optional<std::string> Capture;      // --capture FILE: record the diagnostic port's traffic
+  std::optional<std::string> Replay;       // --replay FILE: a capture played back as a port
+  bool ReplayMax = false;                  // --replay-speed max
+  double ReplayFactor = 1;                 // --replay-speed FACTOR
+  std::optional<std::string> Dump;         // --dump FILE: list a capture's frames and stop
+  bool Json = false;                       // --json: the dump as JSON Lines
   bool Help = false;
   bool Version = false;
 };

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <memory>
 
+#include "app/MonitorCapture.h"
 #include "app/MonitorPlatform.h"
 #include "window/ConsoleLoop.h"
 #include "window/ConsoleView.h"
@@ -31,12 +32,17 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   std::function<void()> close = [&] { closing = true; };
   loop.CatchSignals([&](int) { close(); });
 
-  const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr);
+  // Made first: it outlives the window, whose ports record into it or replay from it.
+  const std::unique_ptr<TMonitorCapture> capture = TMonitorCapture::Create(aOptions, std::cerr);
+  if (!capture) return 2;
+  const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr, capture.get());
   if (!platform) return 1;
   TDemoModem* const demo = platform->Demo();
 
-  TConsoleView view(std::cout, loop);
-  TMainFm fm(view, loop, platform->FormOptions());
+  TUiLoop& uiLoop = capture->Loop(loop);
+  TConsoleView view(std::cout, uiLoop);
+  TMainFm fm(view, uiLoop, platform->FormOptions());
+  capture->Attach(fm);
   if (aOptions.ReportUrl) fm.ReportSender().SetReportUrl(*aOptions.ReportUrl);
   fm.FormActivate();
 
@@ -93,10 +99,11 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
       [&] { view.InputEnded(); });
 
   while (!closing) {
-    loop.ProcessMessages();
+    uiLoop.ProcessMessages();
     if (closing) break;
-    loop.Idle(std::chrono::seconds(1));
+    uiLoop.Idle(std::chrono::seconds(1));
   }
   fm.FormClose();
+  capture->Close();
   return 0;
 }

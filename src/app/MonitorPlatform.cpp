@@ -2,6 +2,7 @@
 // dial-up service.
 #include "app/MonitorPlatform.h"
 
+#include "app/MonitorCapture.h"
 #include "dialup/DemoDialupService.h"
 #include "dialup/NmDialupService.h"
 #include "serial/PortNotifications.h"
@@ -12,10 +13,11 @@ namespace {
 class TNotificationRegistration final : public TDeviceNotifyRegistration {
  public:
   TNotificationRegistration(TMessageTarget& aTarget, TPortTable& aTable, TDemoModem* aDemo,
-                            std::unique_ptr<TPortPathWatch> aPathWatch)
+                            std::unique_ptr<TPortPathWatch> aPathWatch, std::unique_ptr<TPortEventSource> aReplay)
       : FNotifications(aTarget, aTable) {
     if (aDemo) FNotifications.AddSource(aDemo->TakeEventSource());
     FNotifications.AddSource(std::move(aPathWatch));
+    if (aReplay) FNotifications.AddSource(std::move(aReplay));
     FNotifications.Start();
   }
 
@@ -25,16 +27,18 @@ class TNotificationRegistration final : public TDeviceNotifyRegistration {
 
 }  // namespace
 
-std::unique_ptr<TMonitorPlatform> TMonitorPlatform::Create(const TMonitorOptions& aOptions, std::ostream& aErrors) {
+std::unique_ptr<TMonitorPlatform> TMonitorPlatform::Create(const TMonitorOptions& aOptions, std::ostream& aErrors,
+                                                           TMonitorCapture* aCapture) {
   try {
-    return std::make_unique<TMonitorPlatform>(aOptions);
+    return std::make_unique<TMonitorPlatform>(aOptions, TPortTable::Instance(), aCapture);
   } catch (const std::exception& e) {
     aErrors << "cdma-monitor: the simulated modem did not start: " << e.what() << '\n';
     return nullptr;
   }
 }
 
-TMonitorPlatform::TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable) : FTable(aTable) {
+TMonitorPlatform::TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable, TMonitorCapture* aCapture)
+    : FTable(aTable), FCapture(aCapture) {
   // Neither uevents nor sysfs name a pseudo-terminal or a symlink as given: their paths are watched.
   if (!aOptions.Ports.empty()) {
     std::vector<TPortPathWatch::TWatchedPort> ports;
@@ -59,7 +63,9 @@ TMainFmOptions TMonitorPlatform::FormOptions() {
   options.PortTable = table;
   options.DialupService = FDialup.get();
   options.RegisterDeviceNotification = [this](TMessageTarget& aTarget) -> std::unique_ptr<TDeviceNotifyRegistration> {
-    return std::make_unique<TNotificationRegistration>(aTarget, FTable, FDemo.get(), std::move(FPathWatch));
+    return std::make_unique<TNotificationRegistration>(aTarget, FTable, FDemo.get(), std::move(FPathWatch),
+                                                       FCapture ? FCapture->EventSource() : nullptr);
   };
+  if (FCapture) FCapture->Adjust(options);
   return options;
 }

@@ -12,6 +12,8 @@
 #include "serial/PortTable.h"
 #include "window/MainUnit.h"
 
+class TMonitorCapture;
+
 class TMonitorPlatform {
  public:
   // Registers the --port devices that are there now (the others when they appear) and, with
@@ -19,13 +21,16 @@ class TMonitorPlatform {
   // service is NetworkManager on the system bus (a window program must have made its
   // QApplication by now). Throws std::exception (with the reason) when the simulated modem cannot
   // start.
-  explicit TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable = TPortTable::Instance());
+  // aCapture, when given, adds the replayed port and the recording devices; it must outlive this.
+  explicit TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable = TPortTable::Instance(),
+                            TMonitorCapture* aCapture = nullptr);
   ~TMonitorPlatform();
   TMonitorPlatform(const TMonitorPlatform&) = delete;
   TMonitorPlatform& operator=(const TMonitorPlatform&) = delete;
   // The constructor for a program's main: null, with the reason written to aErrors, when the
   // simulated modem cannot start.
-  static std::unique_ptr<TMonitorPlatform> Create(const TMonitorOptions& aOptions, std::ostream& aErrors);
+  static std::unique_ptr<TMonitorPlatform> Create(const TMonitorOptions& aOptions, std::ostream& aErrors,
+                                                  TMonitorCapture* aCapture = nullptr);
 
   // The window logic's platform: discovery over sysfs and the extra ports, notifications from
   // the kernel, the sysfs rescan and the demo, and the dial-up service. Must not outlive this
@@ -40,4 +45,5 @@ class TMonitorPlatform {
   std::unique_ptr<TPortPathWatch> FPathWatch;
   std::unique_ptr<TDemoModem> FDemo;
   std::unique_ptr<TDialupService> FDialup;
+  TMonitorCapture* FCapture = nullptr;
 };

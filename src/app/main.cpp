@@ -5,6 +5,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ConsoleProgram.h"
+#include "capture/FrameDump.h"
 #ifdef CDMA_WITH_GUI
 #include "gui/WindowProgram.h"
 #endif
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
     std::cout << VersionText();
     return 0;
   }
+  if (options.Dump) return DumpCaptureFile(*options.Dump, std::cout, std::cerr, options.Json);
 #ifdef CDMA_WITH_GUI
   if (!options.Console) {
     if (DisplayAvailable()) return RunWindowMonitor(argc, argv, options);

@@ -7,8 +7,8 @@ constexpr uint16_t kEscapeKey = 27;
 
 }  // namespace
 
-TMonitorWindow::TMonitorWindow(TMainFmOptions aOptions)
-    : FLogic(std::make_unique<TMainFm>(FWindow, FLoop, std::move(aOptions))) {
+TMonitorWindow::TMonitorWindow(TMainFmOptions aOptions, const std::function<TUiLoop&(TUiLoop&)>& aWrapLoop)
+    : FLogic(std::make_unique<TMainFm>(FWindow, aWrapLoop ? aWrapLoop(FLoop) : FLoop, std::move(aOptions))) {
   TMainFm& logic = *FLogic;
   FWindow.SetEvents(TMainWindowEvents{
       .OnActivate = [&logic] { logic.FormActivate(); },

@@ -2,6 +2,7 @@
 // together, in the order their lives need.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "gui/MainWindow.h"
@@ -12,7 +13,9 @@ class TMonitorWindow {
  public:
   // Needs a QApplication with the Auric style applied. Creating it is the form's creation: the
   // starter thread (if aOptions asks for one) posts the first search.
-  explicit TMonitorWindow(TMainFmOptions aOptions);
+  // aWrapLoop, when given, returns the loop the logic gets in place of the Qt loop it is handed
+  // (one that lives as long as this window).
+  explicit TMonitorWindow(TMainFmOptions aOptions, const std::function<TUiLoop&(TUiLoop&)>& aWrapLoop = {});
   // Joins every thread the logic started before the widgets go.
   ~TMonitorWindow();
   TMonitorWindow(const TMonitorWindow&) = delete;

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
@@ -15,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include "app/MonitorCapture.h"
 #include "app/MonitorPlatform.h"
 #include "gui/AuricStyle.h"
 #include "gui/MonitorWindow.h"
@@ -72,11 +74,23 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   QApplication::setDesktopFileName(QStringLiteral("cdma-monitor"));
   ApplyAuricStyle(app);
 
-  const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr);
+  // Made first: it outlives the window, whose ports record into it or replay from it.
+  const std::unique_ptr<TMonitorCapture> capture = TMonitorCapture::Create(aOptions, std::cerr);
+  if (!capture) return 2;
+  const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr, capture.get());
   if (!platform) return 1;
 
-  TMonitorWindow monitor(platform->FormOptions());
+  TMonitorWindow monitor(platform->FormOptions(), [&capture](TUiLoop& aLoop) -> TUiLoop& { return capture->Loop(aLoop); });
+  capture->Attach(monitor.Logic());
   if (aOptions.ReportUrl) monitor.Logic().ReportSender().SetReportUrl(*aOptions.ReportUrl);
+  // A replay at the maximum speed moves on whenever Qt has nothing else to do.
+  QTimer replayDriver;
+  if (TReplayUiLoop* replay = capture->ReplayLoop()) {
+    QObject::connect(&replayDriver, &QTimer::timeout, [replay, &replayDriver] {
+      replayDriver.setInterval(replay->Advance() ? 0 : 5);
+    });
+    replayDriver.start(0);
+  }
 
   // SIGINT and SIGTERM close the window as its close button would.
   std::unique_ptr<QSocketNotifier> signalNotifier;
@@ -95,6 +109,8 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   monitor.Window().show();
   if (aOnShown) aOnShown(monitor);
   const int status = QApplication::exec();
+  replayDriver.stop();
+  capture->Close();
 
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
