@@ -464,28 +464,34 @@ std::string DumpLineJson(const TDumpLine& aLine) {
   return json + "}}";
 }
 
-int DumpCapture(TCaptureReader& aReader, std::ostream& aOut, std::ostream& aErrors, bool aJson) {
-  TDumper dumper([&](const TDumpLine& aLine) { aOut << (aJson ? DumpLineJson(aLine) : DumpLineText(aLine)) << '\n'; });
+TCaptureReader::TResult DumpRecords(TCaptureReader& aReader, const std::function<void(const TDumpLine&)>& aLine) {
+  TDumper dumper(aLine);
   TCaptureRecord record;
   for (;;) {
-    switch (aReader.Next(record)) {
-      case TCaptureReader::TResult::Record:
-        dumper.Record(record);
-        continue;
-      case TCaptureReader::TResult::End:
-        dumper.Finish();
-        aOut.flush();
-        return 0;
-      case TCaptureReader::TResult::CutOff:
-        dumper.Finish();
-        aOut.flush();
-        aErrors << "cdma-monitor: " << aReader.Problem() << "; the records before it are listed\n";
-        return 0;
-      case TCaptureReader::TResult::Damaged:
-        aOut.flush();
-        aErrors << "cdma-monitor: " << aReader.Problem() << '\n';
-        return 2;
+    const TCaptureReader::TResult result = aReader.Next(record);
+    if (result == TCaptureReader::TResult::Record) {
+      dumper.Record(record);
+      continue;
     }
+    // A damaged record leaves nothing to trust after it, not even a frame begun before it.
+    if (result != TCaptureReader::TResult::Damaged) dumper.Finish();
+    return result;
+  }
+}
+
+int DumpCapture(TCaptureReader& aReader, std::ostream& aOut, std::ostream& aErrors, bool aJson) {
+  const TCaptureReader::TResult result = DumpRecords(
+      aReader, [&](const TDumpLine& aLine) { aOut << (aJson ? DumpLineJson(aLine) : DumpLineText(aLine)) << '\n'; });
+  aOut.flush();
+  switch (result) {
+    case TCaptureReader::TResult::CutOff:
+      aErrors << "cdma-monitor: " << aReader.Problem() << "; the records before it are listed\n";
+      return 0;
+    case TCaptureReader::TResult::Damaged:
+      aErrors << "cdma-monitor: " << aReader.Problem() << '\n';
+      return 2;
+    default:
+      return 0;
   }
 }
 

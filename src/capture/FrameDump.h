@@ -3,6 +3,7 @@
 // session fed with the whole capture, as text or as JSON Lines.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <variant>
@@ -26,6 +27,9 @@ struct TDumpLine {
 
 std::string DumpLineText(const TDumpLine& aLine);
 std::string DumpLineJson(const TDumpLine& aLine);
+
+// Hands each line to aLine, in order. Returns the reader's last result (End, CutOff or Damaged).
+TCaptureReader::TResult DumpRecords(TCaptureReader& aReader, const std::function<void(const TDumpLine&)>& aLine);
 
 // Writes the lines to aOut. Returns the exit status: 0, or 2 when a record is damaged (the
 // lines before it are written; the reason goes to aErrors, one line). A capture cut off in its

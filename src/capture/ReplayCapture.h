@@ -22,6 +22,9 @@ class TReplayCapture {
   // A capture that ends inside its last record loads the records before it; Warning says so.
   static std::shared_ptr<const TReplayCapture> Load(const std::string& aPath);
   static std::shared_ptr<const TReplayCapture> Load(TCaptureReader& aReader);
+  // Records already in memory (tests); the same checks.
+  static std::shared_ptr<const TReplayCapture> FromRecords(const std::string& aName,
+                                                           const std::vector<TCaptureRecord>& aRecords);
 
   // The file's name without its directory.
   const std::string& Name() const { return FName; }
@@ -40,6 +43,9 @@ class TReplayCapture {
   int64_t SpanUs() const { return FRecords.empty() ? 0 : FRecords.back().TimeUs - FRecords.front().TimeUs; }
 
  private:
+  void Add(const TCaptureRecord& aRecord);
+  void Check(const std::string& aName) const;
+
   std::string FName;
   std::string FWarning;
   std::vector<TReplayRecord> FRecords;

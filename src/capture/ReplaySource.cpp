@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "protocol/FrameCodec.h"
+#include "protocol/ModemStructuresUnit.h"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -19,6 +22,23 @@ constexpr std::chrono::nanoseconds kGiveUpVirtual = 10s;
 constexpr auto kForeignStopLook = 20ms;
 
 uint8_t MarkOf(TByteView aPayload) { return aPayload.empty() ? 0 : static_cast<uint8_t>(aPayload[0]); }
+
+bool IsReaderMark(const TReplayCapture& aCapture, size_t aIndex) {
+  return aCapture[aIndex].Direction == TCaptureDirection::Monitor &&
+         MarkOf(aCapture.Payload(aIndex)) == static_cast<uint8_t>(TMonitorMark::ReaderStarted);
+}
+
+// Bytes written to the modem, cut after each flag: one command each (a tail without a flag too).
+std::vector<TByteView> CommandFrames(TByteView aBytes) {
+  std::vector<TByteView> frames;
+  while (!aBytes.empty()) {
+    const size_t flag = aBytes.find('\x7E');
+    const size_t length = flag == TByteView::npos ? aBytes.size() : flag + 1;
+    frames.push_back(aBytes.substr(0, length));
+    aBytes.remove_prefix(length);
+  }
+  return frames;
+}
 
 }  // namespace
 
@@ -44,7 +64,24 @@ TReplaySource::TReplaySource(std::shared_ptr<const TReplayCapture> aCapture, std
       FSpeed(aSpeed),
       FFollowMarks(aSpeed.Max && FCapture->HasTimerMarks()) {
   const TReplayCapture& c = *FCapture;
+  FCommandsThrough.assign(c.Size(), 0);
+  TByteString partial;
   for (size_t i = 0; i < c.Size(); ++i) {
+    if (c[i].Direction == TCaptureDirection::ToModem) {
+      partial += c.Payload(i);
+      for (size_t flag; (flag = partial.find('\x7E')) != TByteString::npos; partial.erase(0, flag + 1))
+        FCommands.push_back({partial.substr(0, flag + 1), i});
+    }
+    FCommandsThrough[i] = FCommands.size();
+  }
+  // A capture that ends with the logging-off command (and the modem's answer to it) ends where
+  // that run's monitor stopped the modem; a replay's monitor sends it only when it stops too.
+  size_t end = c.Size();
+  while (end > 0 && c[end - 1].Direction == TCaptureDirection::FromModem) --end;
+  if (end == 0 || c[end - 1].Direction != TCaptureDirection::ToModem || FCommands.empty() ||
+      FCommands.back().Record != end - 1 || FCommands.back().Bytes != ComposeCommand(kLoggingOffCommand))
+    end = c.Size();
+  for (size_t i = 0; i < end; ++i) {
     if (c[i].Direction == TCaptureDirection::FromModem) FLastModemRecord = FLastContentRecord = i;
     if (c[i].Direction == TCaptureDirection::Monitor && MarkOf(c.Payload(i)) == static_cast<uint8_t>(TMonitorMark::TimerTick))
       FLastContentRecord = i;
@@ -130,6 +167,11 @@ void TReplaySource::ReleaseLocked(size_t aIndex) {
   FReadyBytes += length;
 }
 
+void TReplaySource::PassLocked(size_t aRecord) {
+  if (IsReaderMark(*FCapture, aRecord)) FReaderStartsAtMark = FReaderStarts;
+  FNextCommand = std::max(FNextCommand, FCommandsThrough[aRecord]);
+}
+
 void TReplaySource::AnchorLocked(int64_t aRecordUs) {
   FAnchorUs = aRecordUs;
   FAnchorVirtual = FVirtualNow;
@@ -183,17 +225,11 @@ std::optional<TReplaySource::TClock::time_point> TReplaySource::PaceLocked(TCloc
       FBlockedSince.reset();
       continue;
     }
-    const bool readerMark = r.Direction == TCaptureDirection::Monitor &&
-                            MarkOf(c.Payload(FNext)) == static_cast<uint8_t>(TMonitorMark::ReaderStarted);
-    if (r.Direction == TCaptureDirection::Monitor && (!readerMark || ReaderStartConsumableLocked())) {
-      // Ticks happen in real time on their own.
-      if (readerMark) FReaderStartsAtMark = FReaderStarts;
-      ++FNext;
-      continue;
-    }
-    if (GiveUpLocked(FNext, aNow)) {
-      if (readerMark) FReaderStartsAtMark = FReaderStarts;
-      ++FNext;
+    // Ticks happen in real time on their own; commands already written are passed.
+    const bool waits = IsReaderMark(c, FNext) ? !ReaderStartConsumableLocked()
+                                              : r.Direction == TCaptureDirection::ToModem && CommandsPendingLocked(FNext);
+    if (!waits || GiveUpLocked(FNext, aNow)) {
+      PassLocked(FNext++);
       continue;
     }
     TClock::time_point since = *FBlockedSince;
@@ -241,27 +277,25 @@ TReplaySource::TStep TReplaySource::Step(std::optional<std::chrono::nanoseconds>
       FChanged.notify_all();
       return {Released};
     }
-    const uint8_t mark = r.Direction == TCaptureDirection::Monitor ? MarkOf(c.Payload(FNext)) : 0;
-    if (r.Direction == TCaptureDirection::Monitor) {
-      if (mark == static_cast<uint8_t>(TMonitorMark::TimerTick) && FFollowMarks && c.Payload(FNext).size() >= 2) {
-        FVirtualNow = std::max(FVirtualNow, VirtualTimeOfLocked(FNext));
-        AnchorLocked(r.TimeUs);
-        const auto timer = static_cast<uint8_t>(c.Payload(FNext)[1]);
-        ++FNext;
-        FBlockedSince.reset();
-        return {FireTimer, timer};
-      }
-      if (mark != static_cast<uint8_t>(TMonitorMark::ReaderStarted) || ReaderStartConsumableLocked()) {
-        if (mark == static_cast<uint8_t>(TMonitorMark::ReaderStarted)) FReaderStartsAtMark = FReaderStarts;
-        ++FNext;
-        FBlockedSince.reset();
-        continue;
-      }
+    if (r.Direction == TCaptureDirection::Monitor && FFollowMarks &&
+        MarkOf(c.Payload(FNext)) == static_cast<uint8_t>(TMonitorMark::TimerTick) && c.Payload(FNext).size() >= 2) {
+      FVirtualNow = std::max(FVirtualNow, VirtualTimeOfLocked(FNext));
+      AnchorLocked(r.TimeUs);
+      const auto timer = static_cast<uint8_t>(c.Payload(FNext)[1]);
+      ++FNext;
+      FBlockedSince.reset();
+      return {FireTimer, timer};
+    }
+    const bool waits = IsReaderMark(c, FNext) ? !ReaderStartConsumableLocked()
+                                              : r.Direction == TCaptureDirection::ToModem && CommandsPendingLocked(FNext);
+    if (!waits) {
+      PassLocked(FNext++);
+      FBlockedSince.reset();
+      continue;
     }
     // A command the monitor has not written yet, or a reader it has not started yet.
     if (GiveUpLocked(FNext, TClock::now())) {
-      if (mark == static_cast<uint8_t>(TMonitorMark::ReaderStarted)) FReaderStartsAtMark = FReaderStarts;
-      ++FNext;
+      PassLocked(FNext++);
       continue;
     }
     return FFollowMarks ? TStep{Blocked} : toNextDue();
@@ -384,21 +418,26 @@ int TReplaySource::Write(TReplayDevice* aDevice, TByteView aBytes) {
   if (FAttached != aDevice) return EBADF;
   if (FUnplugged) return EIO;
   const TReplayCapture& c = *FCapture;
-  size_t match = FNext;
-  while (match < c.Size() && !(c[match].Direction == TCaptureDirection::ToModem && c.Payload(match) == aBytes)) ++match;
-  // A command the capture never saw goes unanswered, as a modem would leave it.
-  if (match == c.Size()) return 0;
-  // What the modem said before the command was read before it: it is due now.
-  for (; FNext < match; ++FNext) {
-    if (c[FNext].Direction == TCaptureDirection::FromModem) ReleaseLocked(FNext);
-    if (c[FNext].Direction == TCaptureDirection::Monitor &&
-        MarkOf(c.Payload(FNext)) == static_cast<uint8_t>(TMonitorMark::ReaderStarted))
-      FReaderStartsAtMark = FReaderStarts;
+  bool matched = false;
+  for (TByteView frame : CommandFrames(aBytes)) {
+    size_t k = FNextCommand;
+    while (k < FCommands.size() && FCommands[k].Bytes != frame) ++k;
+    // A command the capture never saw goes unanswered, as a modem would leave it.
+    if (k == FCommands.size()) continue;
+    // What the modem said before the command was read before it: it is due now.
+    const size_t record = FCommands[k].Record;
+    for (; FNext <= record; ++FNext) {
+      if (c[FNext].Direction == TCaptureDirection::FromModem) ReleaseLocked(FNext);
+      PassLocked(FNext);
+    }
+    FNextCommand = k + 1;
+    AnchorLocked(c[record].TimeUs);
+    matched = true;
   }
-  FNext = match + 1;
-  AnchorLocked(c[match].TimeUs);
-  FBlockedSince.reset();
-  ProgressLocked();
+  if (matched) {
+    FBlockedSince.reset();
+    ProgressLocked();
+  }
   return 0;
 }
 

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "capture/ReplayCapture.h"
 #include "serial/SerialDevice.h"
@@ -97,6 +98,10 @@ class TReplaySource {
 
   using TLock = std::unique_lock<std::mutex>;
   bool QuiescentLocked() const;
+  // Whether the record holds the end of a command the monitor has not written yet.
+  bool CommandsPendingLocked(size_t aRecord) const { return FNextCommand < FCommandsThrough[aRecord]; }
+  // Passes a record the replay waits on no longer: what it marks counts as done.
+  void PassLocked(size_t aRecord);
   bool ReaderStartConsumableLocked() const;
   void ReleaseLocked(size_t aIndex);
   void AnchorLocked(int64_t aRecordUs);
@@ -115,6 +120,15 @@ class TReplaySource {
   const std::string FDevicePath;
   const TReplaySpeed FSpeed;
   const bool FFollowMarks;
+  // The monitor's commands in the capture, frame by frame, whatever reads and writes carried
+  // them, each with the record its flag came in; and per record the count of frames complete
+  // up to it.
+  struct TCommandFrame {
+    TByteString Bytes;
+    size_t Record;
+  };
+  std::vector<TCommandFrame> FCommands;
+  std::vector<size_t> FCommandsThrough;
   size_t FLastModemRecord = 0;    // index of the last record from the modem
   size_t FLastContentRecord = 0;  // of the last one that a replay must reach (modem bytes, ticks)
 
@@ -130,6 +144,7 @@ class TReplaySource {
   uint64_t FReaderStartsAtMark = 0;  // reader starts when the capture's last one was passed
 
   size_t FNext = 0;  // the first record not yet released or passed
+  size_t FNextCommand = 0;  // the first command frame the monitor has not written
   struct TReady {
     size_t Record;
     size_t Offset;

@@ -8,9 +8,11 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 
+#include "capture/CaptureRecorder.h"
 #include "sim/SimulatedModem.h"
 
 namespace {
@@ -19,15 +21,27 @@ void Usage(std::FILE* aOut) {
   std::fprintf(aOut,
                "usage: cdma-modem-sim [--mode 1x|reva|revb|sleep|cycle] [--seed N] [--rate N|max] [--link PATH]\n"
                "                      [--carriers CH[,CH[,CH]]] [--esn HEX] [--min DIGITS] [--dn DIGITS] [--lac DIGITS]\n"
-               "                      [--duration SECONDS]\n"
+               "                      [--duration SECONDS] [--split P] [--damage P] [--garbage P] [--capture FILE]\n"
                "Prints the path of its pseudo-terminal and plays the modem's diagnostic port on it until\n"
-               "interrupted (or for the given duration), then prints what it wrote on standard error.\n");
+               "interrupted (or for the given duration), then prints what it wrote on standard error.\n"
+               "--split, --damage and --garbage give the chance (0..1) that a log packet is written in\n"
+               "pieces, with a damaged CRC, or after a burst of garbage. --capture writes what crossed the\n"
+               "port to a pcap file as cdma-monitor --capture does (a new name with a number when FILE\n"
+               "exists); with --rate max its times are the scenario's, so that it plays back at the pace\n"
+               "of a real modem.\n");
 }
 
 [[noreturn]] void Fail(const std::string& aMessage) {
   std::fprintf(stderr, "cdma-modem-sim: %s\n", aMessage.c_str());
   Usage(stderr);
   std::exit(2);
+}
+
+double ParseChance(const std::string& aText, const char* aWhat) {
+  char* end = nullptr;
+  const double v = std::strtod(aText.c_str(), &end);
+  if (aText.empty() || *end != '\0' || !(v >= 0 && v <= 1)) Fail(std::string("bad ") + aWhat + ": " + aText);
+  return v;
 }
 
 double ParseNumber(const std::string& aText, const char* aWhat) {
@@ -49,6 +63,8 @@ uint64_t ParseUnsigned(const std::string& aText, int aBase, const char* aWhat) {
 
 int main(int argc, char** argv) {
   sim::TSimConfig config;
+  sim::TFaultRates faults;
+  std::string capturePath;
   double duration = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -90,6 +106,15 @@ int main(int argc, char** argv) {
       config.Lac = value;
     } else if (arg == "--duration") {
       duration = ParseNumber(value, "duration");
+    } else if (arg == "--split") {
+      faults.Split = ParseChance(value, "chance");
+    } else if (arg == "--damage") {
+      faults.DamageCrc = ParseChance(value, "chance");
+    } else if (arg == "--garbage") {
+      faults.Garbage = ParseChance(value, "chance");
+    } else if (arg == "--capture") {
+      if (value.empty()) Fail("--capture needs a file name");
+      capturePath = value;
     } else {
       Fail("unknown option: " + arg);
     }
@@ -105,7 +130,23 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   try {
+    // Made before the device, whose thread feeds it, and closed after the device has stopped.
+    std::unique_ptr<TCaptureRecorder> recorder;
+    if (!capturePath.empty()) {
+      std::unique_ptr<TCaptureWriter> writer = TCaptureWriter::Create(capturePath);
+      std::fprintf(stderr, "cdma-modem-sim: capturing to %s\n", writer->Path().c_str());
+      recorder = std::make_unique<TCaptureRecorder>(std::move(writer), [](const std::string& aText) {
+        std::fprintf(stderr, "cdma-modem-sim: %s; the capture ends there\n", aText.c_str());
+      });
+      const int64_t startUs = TCaptureRecorder::NowUs();
+      const bool scenarioTime = config.MaxRate;
+      config.WireTap = [rec = recorder.get(), startUs, scenarioTime](bool aFromModem, TByteView aBytes, double aMs) {
+        const int64_t us = scenarioTime ? startUs + static_cast<int64_t>(aMs * 1000) : TCaptureRecorder::NowUs();
+        rec->Append(us, aFromModem ? TCaptureDirection::FromModem : TCaptureDirection::ToModem, aBytes);
+      };
+    }
     sim::TSimulatedModem modem(config);
+    modem.SetFaultRates(faults);
     modem.Start();
     std::printf("%s\n", modem.SlavePath().c_str());
     std::fflush(stdout);
@@ -124,6 +165,12 @@ int main(int argc, char** argv) {
       if (sig > 0) break;
     }
     modem.Stop();
+    if (recorder) {
+      const std::string error = recorder->Close();
+      std::fprintf(stderr, "cdma-modem-sim: %llu records captured in %s%s%s\n",
+                   static_cast<unsigned long long>(recorder->RecordsAppended()), recorder->Path().c_str(),
+                   error.empty() ? "" : "; ", error.c_str());
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     const sim::TSimCounters c = modem.Counters();

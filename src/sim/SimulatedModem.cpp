@@ -580,6 +580,13 @@ bool TSimulatedModem::Flush(TClock::time_point aNow) {
   const ssize_t written = ::writev(FPty.Master(), iov.data(), count);
   if (written <= 0) return false;
   FCounters.BytesWritten += static_cast<uint64_t>(written);
+  if (FConfig.WireTap) {
+    TByteString wire;
+    for (int i = 0; i < count && wire.size() < static_cast<size_t>(written); ++i)
+      wire.append(static_cast<const char*>(iov[static_cast<size_t>(i)].iov_base),
+                  std::min(iov[static_cast<size_t>(i)].iov_len, static_cast<size_t>(written) - wire.size()));
+    FConfig.WireTap(true, wire, FVirtualMs);
+  }
   auto left = static_cast<size_t>(written);
   while (left > 0 && !FOut.empty()) {
     TOutFrame& f = FOut.front();
@@ -637,6 +644,7 @@ void TSimulatedModem::ReadCommands() {
       if (n < 0 && errno == EIO) FMasterHungUp = true;
       return;
     }
+    if (FConfig.WireTap) FConfig.WireTap(false, TByteView(buffer.data(), static_cast<size_t>(n)), FVirtualMs);
     TCommandDeframer::TResult result;
     FDeframer.Feed(TByteView(buffer.data(), static_cast<size_t>(n)), result);
     FCounters.BadCrcCommands += result.BadCrc;

@@ -38,6 +38,10 @@ struct TSimConfig {
   std::string LinkPath;  // if set, a symlink kept pointing at the current slave
   std::optional<uint16_t> ModeWord;  // of the status reply; by default 5 for Rev B and sleep, else 1 or 4
   double CycleSeconds = 15;          // scenario seconds per link type in the cycle mode
+  // Hears every byte the device writes (aFromModem) and reads, as it moves, with the scenario's
+  // clock in milliseconds; for a capture of the device's side. Called on the device's thread
+  // with its lock held: it must only copy.
+  std::function<void(bool aFromModem, TByteView aBytes, double aScenarioMs)> WireTap;
 };
 
 // Faults injected at random, per frame written.
