@@ -119,11 +119,12 @@ std::string ValueText(const TDumpValue& aValue, bool aJson) {
   return std::visit(TVisitor{aJson}, aValue);
 }
 
-// Which carrier entry a Rev B link packet changed: the first that differs from before.
+// The carrier entry a Rev B link packet went to: the one holding the packet's channel.
 template <class Record>
-const CarrierLinkStat* ChangedCarrier(const Record& aBefore, const Record& aAfter) {
-  for (int i = 0; i < Record::kMaxCarriers; ++i)
-    if (!(aBefore.CarrData[i] == aAfter.CarrData[i])) return &aAfter.CarrData[i];
+const CarrierLinkStat* CarrierOf(const Record& aRecord, const TFrameReader& aFrame) {
+  const uint16_t channel = aFrame.U16(23) & 0x07FF;
+  for (const CarrierLinkStat& carrier : aRecord.CarrData)
+    if (carrier.Channel == channel) return &carrier;
   return nullptr;
 }
 
@@ -252,12 +253,10 @@ class TDumper {
     }
     // A damaged frame is dropped, as the session drops it: it sets nothing.
     if (!aGood) return;
-    const auto forward = FSession.EvdoMultiCarrierSingleForward();
-    const auto reverse = FSession.EvdoMultiCarrierSingleReverse();
     FSession.ParseFrame(aFrame);
     if (!name) return;
     if (first == 0x10)
-      LogFigures(aLine, code, forward, reverse);
+      LogFigures(aLine, code, frame);
     else
       ReplyFigures(aLine, frame);
   }
@@ -288,10 +287,10 @@ class TDumper {
   }
 
   template <class Record>
-  void CarrierLink(TDumpLine& aLine, const Record& aBefore, const Record& aAfter) {
+  void CarrierLink(TDumpLine& aLine, const Record& aRecord, const TFrameReader& aFrame) {
     auto& f = aLine.Figures;
-    f.emplace_back("sequence", int64_t{aAfter.Sequence});
-    if (const CarrierLinkStat* c = ChangedCarrier(aBefore, aAfter)) {
+    f.emplace_back("sequence", int64_t{aRecord.Sequence});
+    if (const CarrierLinkStat* c = CarrierOf(aRecord, aFrame)) {
       f.emplace_back("channel", int64_t{c->Channel});
       f.emplace_back("total", int64_t{c->PredTotalBytes});
       f.emplace_back("carried", int64_t{c->TotalBytes});
@@ -299,8 +298,7 @@ class TDumper {
     }
   }
 
-  void LogFigures(TDumpLine& aLine, uint16_t aCode, const EvdoMultiCarrierSingleForward& aForward,
-                  const EvdoMultiCarrierSingleReverse& aReverse) {
+  void LogFigures(TDumpLine& aLine, uint16_t aCode, const TFrameReader& aFrame) {
     auto& f = aLine.Figures;
     switch (aCode) {
       case 0x1007: {
@@ -406,13 +404,13 @@ class TDumper {
         break;
       }
       case 0x129F:
-        CarrierLink(aLine, aReverse, FSession.EvdoMultiCarrierSingleReverse());
+        CarrierLink(aLine, FSession.EvdoMultiCarrierSingleReverse(), aFrame);
         break;
       case 0x12A1:
         f.emplace_back("searcher", int64_t{FSession.MultiCarrPilotSets().SearcherState});
         break;
       case 0x12A2:
-        CarrierLink(aLine, aForward, FSession.EvdoMultiCarrierSingleForward());
+        CarrierLink(aLine, FSession.EvdoMultiCarrierSingleForward(), aFrame);
         break;
       default:
         break;
