@@ -1,6 +1,14 @@
 // The capture recorder's queue and writing thread.
 #include "capture/CaptureRecorder.h"
 
+namespace {
+
+// Bytes the queue may hold while the file does not keep up (a stalled disk); later records
+// are dropped and the loss is reported, rather than memory running out.
+constexpr size_t kMaxQueuedBytes = 64 * 1024 * 1024;
+
+}  // namespace
+
 TCaptureRecorder::TCaptureRecorder(std::unique_ptr<TCaptureWriter> aWriter, TErrorHandler aOnError,
                                    std::chrono::milliseconds aFlushInterval)
     : FPath(aWriter->Path()),
@@ -19,6 +27,10 @@ int64_t TCaptureRecorder::NowUs() {
 void TCaptureRecorder::Append(int64_t aTimeUs, TCaptureDirection aDirection, TByteView aPayload) {
   std::lock_guard lock(FLock);
   if (FClosed) return;
+  if (FQueue.Bytes.size() + aPayload.size() > kMaxQueuedBytes) {
+    ++FDropped;
+    return;
+  }
   FQueue.Entries.push_back({aTimeUs, aDirection, FQueue.Bytes.size(), aPayload.size()});
   FQueue.Bytes.append(aPayload);
   ++FAppended;
@@ -88,6 +100,21 @@ void TCaptureRecorder::Run(std::stop_token aStop) {
     }
     const uint64_t count = batch.Entries.size();
     if (!failed && count > 0) failed = !WriteBatch(batch);
+    uint64_t dropped = 0;
+    {
+      std::lock_guard lock(FLock);
+      dropped = FDropped;
+    }
+    if (!failed && dropped > 0) {
+      const std::string text = FPath + ": the file did not keep up with the port; " + std::to_string(dropped) +
+                               " records were dropped";
+      {
+        std::lock_guard lock(FLock);
+        FError = text;
+      }
+      if (FOnError) FOnError(text);
+      failed = true;
+    }
     batch.Entries.clear();
     batch.Bytes.clear();
     {

@@ -68,6 +68,7 @@ class TCaptureRecorder {
   TBatch FQueue;
   uint64_t FAppended = 0;
   uint64_t FWritten = 0;  // appended records that have been written and flushed (or dropped)
+  uint64_t FDropped = 0;  // records refused because the queue was full
   bool FClosed = false;
   bool FSyncWanted = false;
   bool FThreadEnded = false;

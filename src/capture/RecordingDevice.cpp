@@ -129,11 +129,13 @@ void TCaptureTap::BeforeWait(TRecordingDevice* aDevice) {
 
 bool TCaptureTap::AfterWait(TRecordingDevice* aDevice, const TDeviceStopSignal& aStop) {
   std::unique_lock lock(FLock);
-  FDevices[aDevice].InWait = false;
+  // Held, the reader has taken nothing yet: to a tick that begins meanwhile (one pumped from
+  // inside another) it is as idle as in its wait.
   while (FTicks > 0) {
     if (aStop.IsSet()) return false;
     FChanged.wait_for(lock, kHeldLook);
   }
+  FDevices[aDevice].InWait = false;
   return true;
 }
 
@@ -167,7 +169,7 @@ TRecordingDevice::TRecordingDevice(std::unique_ptr<TSerialDevice> aInner, TCaptu
 }
 
 TRecordingDevice::~TRecordingDevice() {
-  FInner->Close();
+  Close();
   FTap.Unregister(this);
 }
 

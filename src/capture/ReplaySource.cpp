@@ -18,6 +18,8 @@ using namespace std::chrono_literals;
 // virtual time.
 constexpr auto kGiveUpReal = 5s;
 constexpr std::chrono::nanoseconds kGiveUpVirtual = 10s;
+// The longest pause between two records a replay keeps.
+constexpr int64_t kLongestGapUs = 600'000'000;
 // Stop signals of another kind cannot wake a wait: they are looked at this often.
 constexpr auto kForeignStopLook = 20ms;
 
@@ -86,7 +88,12 @@ TReplaySource::TReplaySource(std::shared_ptr<const TReplayCapture> aCapture, std
     if (c[i].Direction == TCaptureDirection::Monitor && MarkOf(c.Payload(i)) == static_cast<uint8_t>(TMonitorMark::TimerTick))
       FLastContentRecord = i;
   }
-  FAnchorUs = c.Size() > 0 ? c[0].TimeUs : 0;
+  // A clock set back while recording, or a record whose time is nonsense, must not stop or
+  // stall the replay: time never runs backwards in it, nor stands still longer than a while.
+  FTimes.resize(c.Size());
+  for (size_t i = 0; i < c.Size(); ++i)
+    FTimes[i] = i == 0 ? c[0].TimeUs : FTimes[i - 1] + std::clamp<int64_t>(c[i].TimeUs - c[i - 1].TimeUs, 0, kLongestGapUs);
+  FAnchorUs = c.Size() > 0 ? FTimes[0] : 0;
 }
 
 TReplaySource::~TReplaySource() = default;
@@ -179,12 +186,12 @@ void TReplaySource::AnchorLocked(int64_t aRecordUs) {
 }
 
 std::chrono::nanoseconds TReplaySource::VirtualTimeOfLocked(size_t aIndex) const {
-  const int64_t us = std::max<int64_t>((*FCapture)[aIndex].TimeUs - FAnchorUs, 0);
+  const int64_t us = std::max<int64_t>(FTimes[aIndex] - FAnchorUs, 0);
   return FAnchorVirtual + std::chrono::microseconds(us);
 }
 
 TReplaySource::TClock::time_point TReplaySource::RealTimeOfLocked(size_t aIndex) const {
-  const int64_t us = std::max<int64_t>((*FCapture)[aIndex].TimeUs - FAnchorUs, 0);
+  const int64_t us = std::max<int64_t>(FTimes[aIndex] - FAnchorUs, 0);
   const auto scaled = std::chrono::duration<double, std::micro>(static_cast<double>(us) / FSpeed.Factor);
   return FAnchorReal.value_or(TClock::now()) + std::chrono::duration_cast<TClock::duration>(scaled);
 }
@@ -280,7 +287,7 @@ TReplaySource::TStep TReplaySource::Step(std::optional<std::chrono::nanoseconds>
     if (r.Direction == TCaptureDirection::Monitor && FFollowMarks &&
         MarkOf(c.Payload(FNext)) == static_cast<uint8_t>(TMonitorMark::TimerTick) && c.Payload(FNext).size() >= 2) {
       FVirtualNow = std::max(FVirtualNow, VirtualTimeOfLocked(FNext));
-      AnchorLocked(r.TimeUs);
+      AnchorLocked(FTimes[FNext]);
       const auto timer = static_cast<uint8_t>(c.Payload(FNext)[1]);
       ++FNext;
       FBlockedSince.reset();
@@ -307,7 +314,7 @@ TReplaySource::TStep TReplaySource::Step(std::optional<std::chrono::nanoseconds>
 int TReplaySource::Attach(TReplayDevice* aDevice, const std::string& aPath) {
   std::lock_guard lock(FLock);
   if (aPath != FDevicePath || FUnplugged) return ENOENT;
-  if (FAttached == aDevice) return EBUSY;
+  // One opener at a time, as the exclusive hold on a real port.
   if (FAttached) return EBUSY;
   FAttached = aDevice;
   FWatching = false;
@@ -431,7 +438,7 @@ int TReplaySource::Write(TReplayDevice* aDevice, TByteView aBytes) {
       PassLocked(FNext);
     }
     FNextCommand = k + 1;
-    AnchorLocked(c[record].TimeUs);
+    AnchorLocked(FTimes[record]);
     matched = true;
   }
   if (matched) {

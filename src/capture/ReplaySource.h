@@ -128,6 +128,7 @@ class TReplaySource {
     size_t Record;
   };
   std::vector<TCommandFrame> FCommands;
+  std::vector<int64_t> FTimes;  // each record's time in the replay, microseconds
   std::vector<size_t> FCommandsThrough;
   size_t FLastModemRecord = 0;    // index of the last record from the modem
   size_t FLastContentRecord = 0;  // of the last one that a replay must reach (modem bytes, ticks)
