@@ -1,6 +1,8 @@
 // Figures of captures: an hour of each link type from the simulated modem (size, records, and
 // what the monitor's own capture of it comes to), and how fast cdma-monitor replays the Rev B
-// hour at the maximum speed, from its start to "device not found." at the capture's end.
+// hour at the maximum speed, from its start to "device not found." at the capture's end. The
+// simulated modem runs at its maximum rate and stamps each frame with its scenario's clock, so
+// an hour of the scenario takes seconds to make and replays at a real modem's pace.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -123,11 +125,14 @@ double ReplaySeconds(const std::string& aMonitor, const std::string& aPath) {
 
 }  // namespace
 
+// capture_figures [MINUTES [DIR]]: the captures go to DIR and stay there, or to a temporary
+// directory removed at the end.
 int main(int argc, char** argv) {
   double minutes = 60;
   if (argc > 1) minutes = std::atof(argv[1]);
-  const std::string dir = std::filesystem::temp_directory_path() / "cdma-capture-figures";
-  std::filesystem::remove_all(dir);
+  const bool keep = argc > 2;
+  const std::string dir = keep ? std::string(argv[2]) : std::string(std::filesystem::temp_directory_path() / "cdma-capture-figures");
+  if (!keep) std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
 
   const std::vector<TLink> links = {{"1x", sim::TSimMode::Ev1x, {283}},
@@ -140,10 +145,9 @@ int main(int argc, char** argv) {
   for (const TLink& link : links) {
     const THour h = Record(dir + "/" + link.Name + ".pcap", link, minutes);
     const double perHour = 60 / h.Minutes;
-    // The monitor's own capture reads at a modem's pace, about one read per frame (a record of
-    // 16 + 1 bytes each), and marks a reader start or two and two timer ticks a second.
-    const double monitor = (static_cast<double>(h.WireBytes) + 17.0 * static_cast<double>(h.Frames)) * perHour +
-                           7200.0 * 18 + 24;
+    // The monitor's own capture holds the same reads and writes, a record each, and besides
+    // them two timer marks a second (19 bytes each).
+    const double monitor = static_cast<double>(h.FileBytes) * perHour + 7200.0 * 19;
     std::printf("%-6s %8.1f %12.2f %9llu %12.2f %12.0f %16.2f\n", link.Name, h.Minutes, h.FileBytes * perHour / 1e6,
                 static_cast<unsigned long long>(h.Records), h.WireBytes * perHour / 1e6, h.Frames * perHour,
                 monitor / 1e6);
@@ -155,6 +159,6 @@ int main(int argc, char** argv) {
   const double span = static_cast<double>(capture->SpanUs()) / 1e6;
   std::printf("replay of %.0f s of Rev B (%.1f MB from the modem) at max: %.2f s, %.1f MB/s, %.0f times real time\n",
               span, capture->ModemBytes() / 1e6, seconds, capture->ModemBytes() / 1e6 / seconds, span / seconds);
-  std::filesystem::remove_all(dir);
+  if (!keep) std::filesystem::remove_all(dir);
   return seconds > 0 ? 0 : 1;
 }

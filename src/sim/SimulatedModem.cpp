@@ -471,6 +471,7 @@ void TSimulatedModem::Shape(TOutFrame& aFrame, bool aLog) {
 void TSimulatedModem::EnqueueLog(TEncodedLog aLog) {
   if (FFaults.Garbage > 0 && FFaultRnd.Chance(FFaults.Garbage)) EnqueueGarbage(FFaults.GarbageBytes);
   TOutFrame frame;
+  frame.MadeAt = FVirtualMs;
   frame.Kind = TOutFrame::TKind::Log;
   frame.Code = aLog.Code;
   if (FDamageNext > 0) {
@@ -505,6 +506,7 @@ void TSimulatedModem::EnqueueGarbage(size_t aBytes) {
 
 void TSimulatedModem::EnqueueGarbageFrame(TByteString aWire, uint32_t aPieces) {
   TOutFrame frame;
+  frame.MadeAt = FVirtualMs;
   frame.Kind = TOutFrame::TKind::Garbage;
   frame.Wire = std::move(aWire);
   frame.GarbagePieces = aPieces;
@@ -527,6 +529,7 @@ void TSimulatedModem::ArmMidFrameUnplug() {
 
 void TSimulatedModem::EnqueueReply(TByteString aContent) {
   TOutFrame frame;
+  frame.MadeAt = FVirtualMs;
   frame.Kind = TOutFrame::TKind::Reply;
   frame.Code = aContent.empty() ? 0 : ByteAt(aContent, 0);
   if (FDamageNext > 0) {
@@ -565,6 +568,7 @@ bool TSimulatedModem::Flush(TClock::time_point aNow) {
     }
   }
   std::array<iovec, kMaxIovecs> iov{};
+  std::array<double, kMaxIovecs> madeAt{};
   int count = 0;
   size_t bytes = 0;
   for (auto& f : FOut) {
@@ -572,6 +576,7 @@ bool TSimulatedModem::Flush(TClock::time_point aNow) {
     if (f.HoldUntil && aNow < *f.HoldUntil) break;
     const auto cut = std::upper_bound(f.Cuts.begin(), f.Cuts.end(), f.Offset);
     const size_t end = cut == f.Cuts.end() ? f.Wire.size() : *cut;
+    madeAt[static_cast<size_t>(count)] = f.MadeAt;
     iov[static_cast<size_t>(count++)] = {f.Wire.data() + f.Offset, end - f.Offset};
     bytes += end - f.Offset;
     if (end < f.Wire.size()) break;  // the rest of this frame waits for its pause
@@ -581,11 +586,14 @@ bool TSimulatedModem::Flush(TClock::time_point aNow) {
   if (written <= 0) return false;
   FCounters.BytesWritten += static_cast<uint64_t>(written);
   if (FConfig.WireTap) {
-    TByteString wire;
-    for (int i = 0; i < count && wire.size() < static_cast<size_t>(written); ++i)
-      wire.append(static_cast<const char*>(iov[static_cast<size_t>(i)].iov_base),
-                  std::min(iov[static_cast<size_t>(i)].iov_len, static_cast<size_t>(written) - wire.size()));
-    FConfig.WireTap(true, wire, FVirtualMs);
+    // Frame by frame, each at the scenario time it was made: at the maximum rate one write
+    // carries seconds of the scenario.
+    size_t tapped = 0;
+    for (size_t i = 0; i < static_cast<size_t>(count) && tapped < static_cast<size_t>(written); ++i) {
+      const size_t length = std::min(iov[i].iov_len, static_cast<size_t>(written) - tapped);
+      FConfig.WireTap(true, TByteView(static_cast<const char*>(iov[i].iov_base), length), madeAt[i]);
+      tapped += length;
+    }
   }
   auto left = static_cast<size_t>(written);
   while (left > 0 && !FOut.empty()) {
