@@ -6,10 +6,15 @@
 #include <sys/stat.h>
 
 #include <cinttypes>
+#include <set>
+
+#include <fcntl.h>
 
 #include "../app/ConsoleProgramSupport.h"
 #include "CaptureTestSupport.h"
+#include "capture/FrameDump.h"
 #include "capture/ReplayCapture.h"
+#include "protocol/ModemStructuresUnit.h"
 #include "sim/SimulatedModem.h"
 
 using namespace capture_test;
@@ -238,4 +243,48 @@ TEST(CaptureProgram, TheWindowReplaysAndItsCaptureOfTheReplayHoldsEveryByte) {
   EXPECT_EQ(window.Wait(), 0);
   EXPECT_EQ(TReplayCapture::Load(dir / "again.pcap")->Warning(), "");
   EXPECT_EQ(ModemBytesOf(dir / "again.pcap"), sent);
+}
+
+// cdma-modem-sim --capture: what crossed its port, the command and the stream it answered with.
+TEST(CaptureProgram, TheSimulatedModemsProgramCaptures) {
+  TTempDir dir;
+  const std::string command = std::string(CDMA_MODEM_SIM) + " --mode reva --rate max --duration 3 --capture '" +
+                              dir / "sim.pcap" + "' 2>/dev/null";
+  std::FILE* sim = popen(command.c_str(), "r");
+  ASSERT_NE(sim, nullptr);
+  char line[256] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, sim), nullptr);
+  std::string path = line;
+  path.erase(path.find_last_not_of('\n') + 1);
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << path;
+  const TByteString mask = ComposeCommand(kLogMaskCommand);
+  ASSERT_EQ(::write(fd, mask.data(), mask.size()), static_cast<ssize_t>(mask.size()));
+  TByteString read;
+  while (read.size() < 100000) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 10000) <= 0) break;
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    read.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  EXPECT_EQ(pclose(sim), 0);
+
+  const std::vector<TCaptureRecord> records = ReadCapture(dir / "sim.pcap");
+  TByteString sent, received;
+  for (const TCaptureRecord& r : records) (r.Direction == TCaptureDirection::FromModem ? sent : received) += r.Payload;
+  EXPECT_EQ(received, mask);
+  ASSERT_GE(sent.size(), read.size());
+  EXPECT_EQ(sent.substr(0, read.size()), read) << "the capture holds what the port delivered, in order";
+  if (const std::optional<size_t> tshark = TsharkCount(dir / "sim.pcap")) {
+    EXPECT_EQ(*tshark, records.size());
+  }
+  std::set<std::string> codes;
+  TCaptureReader reader(dir / "sim.pcap");
+  DumpRecords(reader, [&](const TDumpLine& aLine) {
+    if (aLine.Kind == "log") codes.insert(aLine.Code);
+  });
+  EXPECT_TRUE(codes.contains("0x1069") && codes.contains("0x108C")) << codes.size();
 }
