@@ -7,9 +7,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// How long a tick waits for readers still busy with what they read. A reader that takes longer
-// (a handler that never returns) must not hold up the window.
-constexpr auto kReaderSettle = 50ms;
+// How long a tick waits for readers still busy with what they read: long enough for a reader the
+// scheduler has left waiting on a loaded machine, short enough that a reader stuck for good (a
+// handler that never returns) holds the window up only briefly.
+constexpr auto kReaderSettle = 500ms;
 // How often a held reader looks at its stop signal, which has no wait of its own.
 constexpr auto kHeldLook = 2ms;
 
