@@ -111,11 +111,11 @@ std::string Roff(std::string_view aText, bool aKeepWordsWhole = true) {
   return out;
 }
 
-std::string ManOptionItem(const TOptionRow& aRow) {
+std::string ManOptionItem(const TOptionRow& aRow, bool aOptional) {
   // "\\%" before the bracket keeps the whole item on one line.
   std::string item = "\\fB" + Roff(aRow.Name, false) + "\\fR";
   if (aRow.TakesValue()) item += "\\~\\fI" + Roff(aRow.Value, false) + "\\fR";
-  if (aRow.Alone) return "\\%" + item;
+  if (!aOptional) return "\\%" + item;
   return "\\%[" + item + "]" + (aRow.Repeatable ? "..." : "");
 }
 
@@ -125,7 +125,7 @@ std::string ManSynopsis(const TProgramTexts& aTexts) {
     out += ".SY " + std::string(aTexts.Program) + "\n";
     if (line.WithAbove) out += "\\&...\n";
     for (size_t i = 0; i < line.Rows.size(); ++i)
-      out += (line.Alone && i > 0 ? "| " : "") + ManOptionItem(*line.Rows[i]) + "\n";
+      out += (line.Alternative(i) ? "| " : "") + ManOptionItem(*line.Rows[i], line.Optional(i)) + "\n";
     out += ".YS\n";
   }
   return out;

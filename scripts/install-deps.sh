@@ -14,6 +14,7 @@ packages=(
   libpulse-dev pulseaudio pulseaudio-utils
   libgps-dev gpsd gpsd-clients gpsbabel libxml2-utils
   dpkg-dev file lintian appstream desktop-file-utils man-db groff
+  libpcap-dev tshark
 )
 
 missing=()

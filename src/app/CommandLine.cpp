@@ -34,10 +34,36 @@ std::optional<TAlignRange> ParseAlignRange(const std::string& aText) {
   return TAlignRange{l, h};
 }
 
+// "max", or a positive factor by which the recorded spacing is divided.
+void ParseReplaySpeed(const std::string& aText, TMonitorOptions& aOptions) {
+  if (aText == "max") {
+    aOptions.ReplayMax = true;
+    return;
+  }
+  char* end = nullptr;
+  const double factor = std::strtod(aText.c_str(), &end);
+  if (aText.empty() || *end != '\0' || !std::isfinite(factor) || !(factor > 0))
+    throw ECommandLineError("--replay-speed takes a positive number or max, not \"" + aText + "\"");
+  aOptions.ReplayMax = false;
+  aOptions.ReplayFactor = factor;
+}
+
+// Options that only make sense together, or not at all together.
+void CheckCaptureOptions(const TMonitorOptions& aOptions, bool aSpeedGiven) {
+  if (aOptions.Json && !aOptions.Dump) throw ECommandLineError("--json goes with --dump");
+  if (aOptions.Dump && (aOptions.Console || aOptions.Demo || !aOptions.Ports.empty() || aOptions.Capture ||
+                        aOptions.Replay || aOptions.ReportUrl))
+    throw ECommandLineError("--dump takes no other option but --json");
+  if (aSpeedGiven && !aOptions.Replay) throw ECommandLineError("--replay-speed goes with --replay");
+  if (aOptions.Replay && (aOptions.Demo || !aOptions.Ports.empty()))
+    throw ECommandLineError("--replay plays its capture as the only port: no --demo or --port with it");
+}
+
 }  // namespace
 
 TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
   TMonitorOptions options;
+  bool speedGiven = false;
   for (size_t i = 0; i < aArgs.size(); ++i) {
     std::string arg = aArgs[i];
     std::optional<std::string> value;
@@ -116,6 +142,16 @@ TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
       if (!LogFormatOfPath(output))
         throw ECommandLineError("--convert " + output + ": unknown log format (use " + kLogExtensions + ")");
       options.Convert.emplace(std::move(input), std::move(output));
+    } else if (arg == "--capture" || arg == "--replay" || arg == "--dump") {
+      std::string file = takeValue();
+      if (file.empty()) throw ECommandLineError(arg + " needs a file name");
+      (arg == "--capture" ? options.Capture : arg == "--replay" ? options.Replay : options.Dump) = std::move(file);
+    } else if (arg == "--replay-speed") {
+      ParseReplaySpeed(takeValue(), options);
+      speedGiven = true;
+    } else if (arg == "--json") {
+      noValue();
+      options.Json = true;
     } else if (arg == "--help" || arg == "-h") {
       noValue();
       options.Help = true;
@@ -127,6 +163,7 @@ TMonitorOptions ParseCommandLine(const std::vector<std::string>& aArgs) {
     }
   }
   if (options.MetricsIdentity && !options.Metrics) throw ECommandLineError("--metrics-identity needs --metrics");
+  CheckCaptureOptions(options, speedGiven);
   return options;
 }
 

@@ -31,6 +31,13 @@ struct TMonitorOptions {
   std::vector<std::string> Logs;
   std::optional<std::string> Gps;
   std::optional<std::pair<std::string, std::string>> Convert;
+  // Captures.
+  std::optional<std::string> Capture;      // --capture FILE: record the diagnostic port's traffic
+  std::optional<std::string> Replay;       // --replay FILE: a capture played back as a port
+  bool ReplayMax = false;                  // --replay-speed max
+  double ReplayFactor = 1;                 // --replay-speed FACTOR
+  std::optional<std::string> Dump;         // --dump FILE: list a capture's frames and stop
+  bool Json = false;                       // --json: the dump as JSON Lines
   bool Help = false;
   bool Version = false;
 };

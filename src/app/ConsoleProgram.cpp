@@ -17,6 +17,7 @@
 #include "app/AlignMode.h"
 #include "app/FieldLog.h"
 #include "app/HeadlessLog.h"
+#include "app/MonitorCapture.h"
 #include "app/MonitorPlatform.h"
 #include "metrics/MetricsEndpoint.h"
 #include "window/ConsoleLoop.h"
@@ -69,13 +70,21 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   std::unique_ptr<THeadlessLog> headless;
   if (aOptions.Headless) headless = std::make_unique<THeadlessLog>(std::cerr);
 
-  const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr);
+  // Made before the platform: it outlives the window, whose ports record into it or replay
+  // from it.
+  const std::unique_ptr<TMonitorCapture> capture = TMonitorCapture::Create(aOptions, std::cerr);
+  if (!capture) return 2;
+  const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr, capture.get());
   if (!platform) return 1;
   TDemoModem* const demo = platform->Demo();
   if (headless) platform->SetNotices(nullptr);
 
-  TConsoleView view(headless ? headless->ViewOutput() : std::cout, loop);
-  TMainFm fm(view, loop, platform->FormOptions());
+  // The window's loop: the console's own, or one that marks its ticks in a capture or runs them
+  // on a replay's time.
+  TUiLoop& uiLoop = capture->Loop(loop);
+  TConsoleView view(headless ? headless->ViewOutput() : std::cout, uiLoop);
+  TMainFm fm(view, uiLoop, platform->FormOptions());
+  capture->Attach(fm);
   if (aOptions.ReportUrl) fm.ReportSender().SetReportUrl(*aOptions.ReportUrl);
   if (metrics) metrics->Attach(fm);
   fieldLog.Attach(fm);
@@ -90,7 +99,7 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
   // The alignment mode: a line per 100 ms sample, and the tone.
   std::unique_ptr<TAlignMode> align;
   if (aOptions.Align) {
-    align = std::make_unique<TAlignMode>(fm, loop, AlignSettingsOf(aOptions), !aOptions.NoTone);
+    align = std::make_unique<TAlignMode>(fm, uiLoop, AlignSettingsOf(aOptions), !aOptions.NoTone);
     align->Unit().OnSample = [&view](const TAlignSnapshot& aSnapshot) { view.WriteLine(AlignConsoleLine(aSnapshot)); };
     align->OnNotice = [&view](const std::string& aText) { view.WriteLine("align: tone: " + aText); };
   }
@@ -168,9 +177,10 @@ int RunConsoleMonitor(const TMonitorOptions& aOptions) {
       },
       [&] { view.InputEnded(); });
 
-  loop.PumpWhile([] { return true; }, std::chrono::seconds(1));
+  uiLoop.PumpWhile([] { return true; }, std::chrono::seconds(1));
   align.reset();
   fm.FormClose();
+  capture->Close();
   fieldLog.Stop();
   if (metrics) metrics->Detach();
   if (headless) headless->Line("stopped");

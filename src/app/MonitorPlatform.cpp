@@ -2,6 +2,7 @@
 // dial-up service.
 #include "app/MonitorPlatform.h"
 
+#include "app/MonitorCapture.h"
 #include "dialup/DemoDialupService.h"
 #include "dialup/NmDialupService.h"
 #include "serial/PortNotifications.h"
@@ -12,11 +13,12 @@ namespace {
 class TNotificationRegistration final : public TDeviceNotifyRegistration {
  public:
   TNotificationRegistration(TMessageTarget& aTarget, TPortTable& aTable, TDemoModem* aDemo,
-                            std::unique_ptr<TPortPathWatch> aPathWatch, std::ostream* aNotices,
-                            std::string& aSourceName)
+                            std::unique_ptr<TPortPathWatch> aPathWatch, std::unique_ptr<TPortEventSource> aReplay,
+                            std::ostream* aNotices, std::string& aSourceName)
       : FNotifications(aTarget, aTable) {
     if (aDemo) FNotifications.AddSource(aDemo->TakeEventSource());
     FNotifications.AddSource(std::move(aPathWatch));
+    if (aReplay) FNotifications.AddSource(std::move(aReplay));
     FNotifications.Start();
     // Which source the user can check: `udevadm monitor --udev --subsystem-match=tty` shows
     // the same events for "udev", `--kernel` for "kernel".
@@ -30,9 +32,10 @@ class TNotificationRegistration final : public TDeviceNotifyRegistration {
 
 }  // namespace
 
-std::unique_ptr<TMonitorPlatform> TMonitorPlatform::Create(const TMonitorOptions& aOptions, std::ostream& aErrors) {
+std::unique_ptr<TMonitorPlatform> TMonitorPlatform::Create(const TMonitorOptions& aOptions, std::ostream& aErrors,
+                                                           TMonitorCapture* aCapture) {
   try {
-    auto platform = std::make_unique<TMonitorPlatform>(aOptions);
+    auto platform = std::make_unique<TMonitorPlatform>(aOptions, TPortTable::Instance(), aCapture);
     platform->FNotices = &aErrors;
     return platform;
   } catch (const std::exception& e) {
@@ -41,7 +44,8 @@ std::unique_ptr<TMonitorPlatform> TMonitorPlatform::Create(const TMonitorOptions
   }
 }
 
-TMonitorPlatform::TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable) : FTable(aTable) {
+TMonitorPlatform::TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable, TMonitorCapture* aCapture)
+    : FTable(aTable), FCapture(aCapture) {
   // No device listing names a pseudo-terminal or a symlink as given: their paths are watched.
   if (!aOptions.Ports.empty()) {
     std::vector<TPortPathWatch::TWatchedPort> ports;
@@ -66,8 +70,10 @@ TMainFmOptions TMonitorPlatform::FormOptions() {
   options.PortTable = table;
   options.DialupService = FDialup.get();
   options.RegisterDeviceNotification = [this](TMessageTarget& aTarget) -> std::unique_ptr<TDeviceNotifyRegistration> {
-    return std::make_unique<TNotificationRegistration>(aTarget, FTable, FDemo.get(), std::move(FPathWatch), FNotices,
+    return std::make_unique<TNotificationRegistration>(aTarget, FTable, FDemo.get(), std::move(FPathWatch),
+                                                       FCapture ? FCapture->EventSource() : nullptr, FNotices,
                                                        FPortEventSource);
   };
+  if (FCapture) FCapture->Adjust(options);
   return options;
 }

@@ -13,6 +13,8 @@
 #include "serial/PortTable.h"
 #include "window/MainUnit.h"
 
+class TMonitorCapture;
+
 class TMonitorPlatform {
  public:
   // Registers the --port devices that are there now (the others when they appear) and, with
@@ -20,13 +22,16 @@ class TMonitorPlatform {
   // service is NetworkManager on the system bus (a window program must have made its
   // QApplication by now). Throws std::exception (with the reason) when the simulated modem cannot
   // start.
-  explicit TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable = TPortTable::Instance());
+  // aCapture, when given, adds the replayed port and the recording devices; it must outlive this.
+  explicit TMonitorPlatform(const TMonitorOptions& aOptions, TPortTable& aTable = TPortTable::Instance(),
+                            TMonitorCapture* aCapture = nullptr);
   ~TMonitorPlatform();
   TMonitorPlatform(const TMonitorPlatform&) = delete;
   TMonitorPlatform& operator=(const TMonitorPlatform&) = delete;
   // The constructor for a program's main: null, with the reason written to aErrors, when the
   // simulated modem cannot start.
-  static std::unique_ptr<TMonitorPlatform> Create(const TMonitorOptions& aOptions, std::ostream& aErrors);
+  static std::unique_ptr<TMonitorPlatform> Create(const TMonitorOptions& aOptions, std::ostream& aErrors,
+                                                  TMonitorCapture* aCapture = nullptr);
 
   // The window logic's platform: discovery through libudev and the extra ports, notifications
   // from the device manager or the kernel, the rescan and the demo, and the dial-up service. Must not outlive this
@@ -49,4 +54,5 @@ class TMonitorPlatform {
   // Where the port-event source in use is told, once the window registers; none: nowhere.
   std::ostream* FNotices = nullptr;
   std::string FPortEventSource;
+  TMonitorCapture* FCapture = nullptr;
 };

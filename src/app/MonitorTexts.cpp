@@ -80,6 +80,33 @@ constexpr TOptionRow kOptions[] = {
      .Group = "convert",
      .Help = "write a CSV log again as OUT (.gpx or .kml, also .csv or .jsonl) and exit"},
 
+    {.Name = "--capture",
+     .Value = "FILE",
+     .Kind = File,
+     .Group = "capture",
+     .Help = "record every read and write of the modem's port, with the time of each, into a pcap file (a new "
+             "name with a number when FILE exists); it holds the modem's identity (ESN, MIN, IMSI)"},
+    {.Name = "--replay",
+     .Value = "FILE",
+     .Kind = File,
+     .Group = "capture",
+     .Help = "play a capture back as the only port (\"Replay of FILE\"); at its end the replayed modem is "
+             "unplugged"},
+    {.Name = "--replay-speed",
+     .Value = "FACTOR|max",
+     .Kind = Text,
+     .Group = "capture",
+     .Help = "with --replay, the recorded spacing divided by FACTOR (default 1), or max: as fast as the monitor "
+             "reads, its clock following the capture's"},
+    {.Name = "--dump",
+     .Value = "FILE",
+     .Kind = File,
+     .Alone = true,
+     .Group = "dump",
+     .Help = "one line per frame of a capture: time, direction, length, CRC, what it is and the figures it set; "
+             "then exit"},
+    {.Name = "--json", .Alone = true, .Group = "dump", .Help = "with --dump, the frames as JSON Lines"},
+
     {.Name = "--help", .Alias = "-h", .Alone = true, .Help = "print this text and exit"},
     {.Name = "--version", .Alone = true, .Help = "print the version and exit"},
 };

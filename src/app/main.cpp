@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "app/ConsoleProgram.h"
 #include "app/FieldLog.h"
+#include "capture/FrameDump.h"
 #ifdef CDMA_WITH_GUI
 #include "gui/WindowProgram.h"
 #endif
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.Convert) return RunLogConversion(options, std::cout, std::cerr);
+  if (options.Dump) return DumpCaptureFile(*options.Dump, std::cout, std::cerr, options.Json);
 #ifdef CDMA_WITH_GUI
   if (!options.Console && !options.Headless) {
     if (DisplayAvailable()) return RunWindowMonitor(argc, argv, options);

@@ -18,11 +18,12 @@ class TEventPump {
 
   // Any thread: the program is closing. Every wait for an answer ends (PumpWhile returns
   // false), whether in progress or begun later; clean-up waits run on.
-  void RequestClose() {
+  // A pump that wraps another hands both on to it.
+  virtual void RequestClose() {
     FClosing.store(true);
     Wake();
   }
-  bool Closing() const { return FClosing.load(); }
+  virtual bool Closing() const { return FClosing.load(); }
 
   // What ends a wait besides its condition.
   enum class TWaitEnd {

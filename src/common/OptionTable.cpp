@@ -17,10 +17,10 @@ std::string OptionLabel(const TOptionRow& aRow) {
 }
 
 // "[--port DEVICE]...", "--help".
-std::string SynopsisItem(const TOptionRow& aRow) {
+std::string SynopsisItem(const TOptionRow& aRow, bool aOptional) {
   std::string item(aRow.Name);
   if (aRow.TakesValue()) item += " " + std::string(aRow.Value);
-  if (aRow.Alone) return item;
+  if (!aOptional) return item;
   return "[" + item + "]" + (aRow.Repeatable ? "..." : "");
 }
 
@@ -101,7 +101,7 @@ std::vector<TSynopsisLine> SynopsisLines(const TProgramTexts& aTexts) {
       aloneGroups.push_back(row.Group);
   aloneGroups.push_back({});
   for (const std::string_view group : aloneGroups) {
-    TSynopsisLine alone{.Alone = true};
+    TSynopsisLine alone{.Alone = true, .Group = group};
     for (const TOptionRow& row : aTexts.Options)
       if (row.Alone && row.Group == group) alone.Rows.push_back(&row);
     if (!alone.Rows.empty()) lines.push_back(std::move(alone));
@@ -118,14 +118,12 @@ std::string HelpText(const TProgramTexts& aTexts, size_t aWidth) {
     if (line.WithAbove) text += " ...";
     // A line too long for the width goes on under its first option.
     const size_t margin = usage.size() + aTexts.Program.size() + 1;
-    bool firstItem = true;
-    for (const TOptionRow* row : line.Rows) {
-      const std::string item = (line.Alone && !firstItem ? "| " : "") + SynopsisItem(*row);
+    for (size_t i = 0; i < line.Rows.size(); ++i) {
+      const std::string item = (line.Alternative(i) ? "| " : "") + SynopsisItem(*line.Rows[i], line.Optional(i));
       const size_t lineStart = text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1;
       if (text.size() - lineStart + 1 + item.size() > aWidth && text.size() - lineStart > margin)
         text += "\n" + std::string(margin - 1, ' ');
       text += " " + item;
-      firstItem = false;
     }
     out += text + "\n";
     first = false;

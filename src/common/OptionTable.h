@@ -60,7 +60,13 @@ const TOptionRow* FindOption(std::span<const TOptionRow> aRows, std::string_view
 struct TSynopsisLine {
   bool WithAbove = false;
   bool Alone = false;
+  std::string_view Group = {};
   std::vector<const TOptionRow*> Rows = {};
+  // How the row at aIndex stands in its line: after a "|" (the ungrouped Alone rows are
+  // alternatives: "--help | --version"), and in brackets as optional (every row but the first
+  // of a group used alone: "--dump FILE [--json]"; every row of a running program's line).
+  bool Alternative(size_t aIndex) const { return Alone && Group.empty() && aIndex > 0; }
+  bool Optional(size_t aIndex) const { return !Alone || (!Group.empty() && aIndex > 0); }
 };
 std::vector<TSynopsisLine> SynopsisLines(const TProgramTexts& aTexts);
 

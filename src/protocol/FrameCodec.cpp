@@ -55,15 +55,34 @@ void TFrameSplitter::Reset() {
   FDiscarding = false;
 }
 
-void TFrameSplitter::EndFrame(TFrameList& aFrames) {
+namespace {
+
+// Where the splitter puts what it finds: the session keeps good frames only.
+struct TListSink {
+  TFrameList& Frames;
+  void Good(TByteView aFrame) { Frames.Add(aFrame); }
+  void Bad(TByteView) {}
+};
+
+struct TEachSink {
+  const std::function<void(TByteView, bool)>& OnFrame;
+  void Good(TByteView aFrame) { OnFrame(aFrame, true); }
+  void Bad(TByteView aFrame) { OnFrame(aFrame, false); }
+};
+
+}  // namespace
+
+template <class TSink>
+void TFrameSplitter::EndFrame(TSink& aSink) {
   if (FDiscarding) {
     FDiscarding = false;
   } else if (FFrame.empty()) {
-    aFrames.Add({});
+    aSink.Good({});
   } else if (FFrame.size() < 2 || FCrc != crc16x25::kGoodResidue) {
     ++FBadFrames;
+    aSink.Bad(FFrame);
   } else {
-    aFrames.Add(TByteView(FFrame).substr(0, FFrame.size() - 2));
+    aSink.Good(TByteView(FFrame).substr(0, FFrame.size() - 2));
   }
   FFrame.clear();
   FCrc = crc16x25::kInit;
@@ -71,6 +90,17 @@ void TFrameSplitter::EndFrame(TFrameList& aFrames) {
 }
 
 void TFrameSplitter::Split(TByteView aBytes, TFrameList& aFrames) {
+  TListSink sink{aFrames};
+  SplitInto(aBytes, sink);
+}
+
+void TFrameSplitter::SplitEach(TByteView aBytes, const std::function<void(TByteView, bool)>& aOnFrame) {
+  TEachSink sink{aOnFrame};
+  SplitInto(aBytes, sink);
+}
+
+template <class TSink>
+void TFrameSplitter::SplitInto(TByteView aBytes, TSink& aSink) {
   const auto* p = reinterpret_cast<const uint8_t*>(aBytes.data());
   const auto* const end = p + aBytes.size();
   while (p < end) {
@@ -78,7 +108,7 @@ void TFrameSplitter::Split(TByteView aBytes, TFrameList& aFrames) {
       while (p < end && *p != kFrameFlag) ++p;
       if (p == end) break;
       ++p;
-      EndFrame(aFrames);
+      EndFrame(aSink);
       continue;
     }
     if (FEscapePending) {
@@ -108,6 +138,7 @@ void TFrameSplitter::Split(TByteView aBytes, TFrameList& aFrames) {
     if (FFrame.size() > kMaxFrameBytes) {
       // No flag for too long: whatever this is, it is not a frame we can trust.
       ++FBadFrames;
+      aSink.Bad(FFrame);
       FFrame.clear();
       FCrc = crc16x25::kInit;
       FDiscarding = true;
@@ -117,7 +148,7 @@ void TFrameSplitter::Split(TByteView aBytes, TFrameList& aFrames) {
     if (*p == kFrameEscape) {
       FEscapePending = true;
     } else {
-      EndFrame(aFrames);
+      EndFrame(aSink);
     }
     ++p;
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -57,6 +58,9 @@ class TFrameSplitter {
   // Appends every frame completed by aBytes to aFrames (empty frames included: two flags in a
   // row, or a frame whose content is just its CRC).
   void Split(TByteView aBytes, TFrameList& aFrames);
+  // As Split, with every frame in order: aGood false for one dropped as damaged, whose bytes are
+  // then its unescaped content with the CRC (for a run without a flag, the bound's worth).
+  void SplitEach(TByteView aBytes, const std::function<void(TByteView aFrame, bool aGood)>& aOnFrame);
   // Drops a partial frame, e.g. when the port is reopened.
   void Reset();
 
@@ -64,7 +68,10 @@ class TFrameSplitter {
   size_t PendingBytes() const { return FFrame.size(); }
 
  private:
-  void EndFrame(TFrameList& aFrames);
+  template <class TSink>
+  void SplitInto(TByteView aBytes, TSink& aSink);
+  template <class TSink>
+  void EndFrame(TSink& aSink);
 
   TByteString FFrame;  // unescaped content of the frame in progress
   uint16_t FCrc = 0xFFFF;

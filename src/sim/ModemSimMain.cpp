@@ -8,10 +8,12 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
 
+#include "capture/CaptureRecorder.h"
 #include "sim/SimTexts.h"
 #include "sim/SimulatedModem.h"
 
@@ -27,6 +29,13 @@ void Usage(std::FILE* aOut) { std::fputs(HelpText(sim::SimTexts()).c_str(), aOut
   std::fprintf(stderr, "cdma-modem-sim: %s\n", aMessage.c_str());
   Usage(stderr);
   std::exit(2);
+}
+
+double ParseChance(const std::string& aText, const char* aWhat) {
+  char* end = nullptr;
+  const double v = std::strtod(aText.c_str(), &end);
+  if (aText.empty() || *end != '\0' || !(v >= 0 && v <= 1)) Fail(std::string("bad ") + aWhat + ": " + aText);
+  return v;
 }
 
 double ParseNumber(const std::string& aText, const char* aWhat) {
@@ -48,6 +57,8 @@ uint64_t ParseUnsigned(const std::string& aText, int aBase, const char* aWhat) {
 
 int main(int argc, char** argv) {
   sim::TSimConfig config;
+  sim::TFaultRates faults;
+  std::string capturePath;
   double duration = 0;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -105,6 +116,15 @@ int main(int argc, char** argv) {
       config.Lac = value;
     } else if (arg == "--duration") {
       duration = ParseNumber(value, "duration");
+    } else if (arg == "--split") {
+      faults.Split = ParseChance(value, "chance");
+    } else if (arg == "--damage") {
+      faults.DamageCrc = ParseChance(value, "chance");
+    } else if (arg == "--garbage") {
+      faults.Garbage = ParseChance(value, "chance");
+    } else if (arg == "--capture") {
+      if (value.empty()) Fail("--capture needs a file name");
+      capturePath = value;
     } else {
       Fail("unknown option: " + arg);
     }
@@ -120,7 +140,23 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   try {
+    // Made before the device, whose thread feeds it, and closed after the device has stopped.
+    std::unique_ptr<TCaptureRecorder> recorder;
+    if (!capturePath.empty()) {
+      std::unique_ptr<TCaptureWriter> writer = TCaptureWriter::Create(capturePath);
+      std::fprintf(stderr, "cdma-modem-sim: capturing to %s\n", writer->Path().c_str());
+      recorder = std::make_unique<TCaptureRecorder>(std::move(writer), [](const std::string& aText) {
+        std::fprintf(stderr, "cdma-modem-sim: %s; the capture ends there\n", aText.c_str());
+      });
+      const int64_t startUs = TCaptureRecorder::NowUs();
+      const bool scenarioTime = config.MaxRate;
+      config.WireTap = [rec = recorder.get(), startUs, scenarioTime](bool aFromModem, TByteView aBytes, double aMs) {
+        const int64_t us = scenarioTime ? startUs + static_cast<int64_t>(aMs * 1000) : TCaptureRecorder::NowUs();
+        rec->Append(us, aFromModem ? TCaptureDirection::FromModem : TCaptureDirection::ToModem, aBytes);
+      };
+    }
     sim::TSimulatedModem modem(config);
+    modem.SetFaultRates(faults);
     modem.Start();
     std::printf("%s\n", modem.SlavePath().c_str());
     std::fflush(stdout);
@@ -139,6 +175,12 @@ int main(int argc, char** argv) {
       if (sig > 0) break;
     }
     modem.Stop();
+    if (recorder) {
+      const std::string error = recorder->Close();
+      std::fprintf(stderr, "cdma-modem-sim: %llu records captured in %s%s%s\n",
+                   static_cast<unsigned long long>(recorder->RecordsAppended()), recorder->Path().c_str(),
+                   error.empty() ? "" : "; ", error.c_str());
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     const sim::TSimCounters c = modem.Counters();

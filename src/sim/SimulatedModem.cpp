@@ -477,6 +477,7 @@ void TSimulatedModem::Shape(TOutFrame& aFrame, bool aLog) {
 void TSimulatedModem::EnqueueLog(TEncodedLog aLog) {
   if (FFaults.Garbage > 0 && FFaultRnd.Chance(FFaults.Garbage)) EnqueueGarbage(FFaults.GarbageBytes);
   TOutFrame frame;
+  frame.MadeAt = FVirtualMs;
   frame.Kind = TOutFrame::TKind::Log;
   frame.Code = aLog.Code;
   if (FDamageNext > 0) {
@@ -511,6 +512,7 @@ void TSimulatedModem::EnqueueGarbage(size_t aBytes) {
 
 void TSimulatedModem::EnqueueGarbageFrame(TByteString aWire, uint32_t aPieces) {
   TOutFrame frame;
+  frame.MadeAt = FVirtualMs;
   frame.Kind = TOutFrame::TKind::Garbage;
   frame.Wire = std::move(aWire);
   frame.GarbagePieces = aPieces;
@@ -533,6 +535,7 @@ void TSimulatedModem::ArmMidFrameUnplug() {
 
 void TSimulatedModem::EnqueueReply(TByteString aContent) {
   TOutFrame frame;
+  frame.MadeAt = FVirtualMs;
   frame.Kind = TOutFrame::TKind::Reply;
   frame.Code = aContent.empty() ? 0 : ByteAt(aContent, 0);
   if (FDamageNext > 0) {
@@ -571,6 +574,7 @@ bool TSimulatedModem::Flush(TClock::time_point aNow) {
     }
   }
   std::array<iovec, kMaxIovecs> iov{};
+  std::array<double, kMaxIovecs> madeAt{};
   int count = 0;
   size_t bytes = 0;
   for (auto& f : FOut) {
@@ -578,6 +582,7 @@ bool TSimulatedModem::Flush(TClock::time_point aNow) {
     if (f.HoldUntil && aNow < *f.HoldUntil) break;
     const auto cut = std::upper_bound(f.Cuts.begin(), f.Cuts.end(), f.Offset);
     const size_t end = cut == f.Cuts.end() ? f.Wire.size() : *cut;
+    madeAt[static_cast<size_t>(count)] = f.MadeAt;
     iov[static_cast<size_t>(count++)] = {f.Wire.data() + f.Offset, end - f.Offset};
     bytes += end - f.Offset;
     if (end < f.Wire.size()) break;  // the rest of this frame waits for its pause
@@ -586,6 +591,16 @@ bool TSimulatedModem::Flush(TClock::time_point aNow) {
   const ssize_t written = ::writev(FPty.Master(), iov.data(), count);
   if (written <= 0) return false;
   FCounters.BytesWritten += static_cast<uint64_t>(written);
+  if (FConfig.WireTap) {
+    // Frame by frame, each at the scenario time it was made: at the maximum rate one write
+    // carries seconds of the scenario.
+    size_t tapped = 0;
+    for (size_t i = 0; i < static_cast<size_t>(count) && tapped < static_cast<size_t>(written); ++i) {
+      const size_t length = std::min(iov[i].iov_len, static_cast<size_t>(written) - tapped);
+      FConfig.WireTap(true, TByteView(static_cast<const char*>(iov[i].iov_base), length), madeAt[i]);
+      tapped += length;
+    }
+  }
   auto left = static_cast<size_t>(written);
   while (left > 0 && !FOut.empty()) {
     TOutFrame& f = FOut.front();
@@ -643,6 +658,7 @@ void TSimulatedModem::ReadCommands() {
       if (n < 0 && errno == EIO) FMasterHungUp = true;
       return;
     }
+    if (FConfig.WireTap) FConfig.WireTap(false, TByteView(buffer.data(), static_cast<size_t>(n)), FVirtualMs);
     TCommandDeframer::TResult result;
     FDeframer.Feed(TByteView(buffer.data(), static_cast<size_t>(n)), result);
     FCounters.BadCrcCommands += result.BadCrc;

@@ -39,6 +39,10 @@ struct TSimConfig {
   std::optional<uint16_t> ModeWord;  // of the status reply; by default 5 for Rev B and sleep, else 1 or 4
   double CycleSeconds = 15;          // scenario seconds per link type in the cycle mode
   bool WeakSignal = false;           // RX kept below -100 dBm, as at the edge of coverage
+  // Hears every byte the device writes (aFromModem; frame by frame, with the scenario time each
+  // was made) and reads (with the scenario time then), as it moves; for a capture of the
+  // device's side. Called on the device's thread with its lock held: it must only copy.
+  std::function<void(bool aFromModem, TByteView aBytes, double aScenarioMs)> WireTap;
 };
 
 // Faults injected at random, per frame written.
@@ -124,6 +128,7 @@ class TSimulatedModem {
     size_t UnplugAt = 0;  // non-zero: the device is unplugged once the frame is written up to here
     std::optional<TClock::time_point> HoldUntil;
     std::function<void(TSimTruth&)> Commit;
+    double MadeAt = 0;  // scenario time, for a capture of the device's side
   };
 
   struct TScheduleEntry {

@@ -86,7 +86,7 @@ void TMainFm::SetButton1(const std::string& aCaption) {
 }
 
 void TMainFm::ShowRefusal(const std::string& aText) {
-  FView.ShowMessageBox(kMessageBoxCaption, aText, TMessageBoxKind::Warning);
+  ShowBox(aText, TMessageBoxKind::Warning);
 }
 
 // --- the panel --------------------------------------------------------------------------------
@@ -147,7 +147,7 @@ void TMainFm::Button1Click() {
   }
   const std::string entryName = FXuRAS1->EntryName();
   if (entryName.empty()) {
-    FView.ShowMessageBox(kMessageBoxCaption, kSelectConnectionText, TMessageBoxKind::Information);
+    ShowBox(kSelectConnectionText, TMessageBoxKind::Information);
     return;
   }
   const std::string chosen = SelectedConnectionText();

@@ -13,7 +13,7 @@ void TMainFm::PingTimeoutTimerTimer() { StopPing(); }
 
 void TMainFm::StartPing() {
   if (!FXuRAS1->Connected()) {
-    FView.ShowMessageBox(kMessageBoxCaption, kPingNeedsConnectionText, TMessageBoxKind::Information);
+    ShowBox(kPingNeedsConnectionText, TMessageBoxKind::Information);
     return;
   }
   // An unknown peer is not reported: the first echo fails and says so.

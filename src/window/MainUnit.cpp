@@ -204,8 +204,12 @@ void TMainFm::ShowIcon(int aIndex) {
   FView.ShowSignalIcon(aIndex);
 }
 
-void TMainFm::ShowError(const std::string& aText) {
-  FView.ShowMessageBox(kMessageBoxCaption, aText, TMessageBoxKind::Error);
+void TMainFm::ShowError(const std::string& aText) { ShowBox(aText, TMessageBoxKind::Error); }
+
+void TMainFm::ShowBox(const std::string& aText, TMessageBoxKind aKind) {
+  // A modal box after the close would wait for a user who has gone, and keep the program alive.
+  if (FLoop.Closing()) return;
+  FView.ShowMessageBox(kMessageBoxCaption, aText, aKind);
 }
 
 void TMainFm::PostToWindow(std::function<void()> aTask) {

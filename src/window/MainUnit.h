@@ -209,6 +209,8 @@ class TMainFm {
   void SetBusy(bool aVisible);
   void ShowIcon(int aIndex);
   void ShowError(const std::string& aText);
+  // Every box of the window, captioned alike; none once the program is closing.
+  void ShowBox(const std::string& aText, TMessageBoxKind aKind);
 
   // The connection panel (MainConnection.cpp). The dial-up events come on the component's
   // threads; each is handed whole to the user-interface thread, where these run.

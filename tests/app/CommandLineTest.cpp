@@ -63,6 +63,21 @@ TEST(CommandLine, AlignmentOptions) {
   EXPECT_EQ(ParseCommandLine({"--align-range", "-110:-50"}).AlignRange, (TAlignRange{-110, -50}));
 }
 
+TEST(CommandLine, CaptureReplayAndDump) {
+  const TMonitorOptions capture = ParseCommandLine({"--console", "--demo", "--capture", "drive.pcap"});
+  EXPECT_EQ(capture.Capture, "drive.pcap");
+  const TMonitorOptions replay = ParseCommandLine({"--replay=drive.pcap", "--replay-speed", "max", "--capture", "again.pcap"});
+  EXPECT_EQ(replay.Replay, "drive.pcap");
+  EXPECT_TRUE(replay.ReplayMax);
+  const TMonitorOptions faster = ParseCommandLine({"--replay", "drive.pcap", "--replay-speed=2.5"});
+  EXPECT_FALSE(faster.ReplayMax);
+  EXPECT_EQ(faster.ReplayFactor, 2.5);
+  EXPECT_EQ(ParseCommandLine({"--replay", "drive.pcap"}).ReplayFactor, 1.0);
+  const TMonitorOptions dump = ParseCommandLine({"--dump", "drive.pcap", "--json"});
+  EXPECT_EQ(dump.Dump, "drive.pcap");
+  EXPECT_TRUE(dump.Json);
+}
+
 TEST(CommandLine, RefusesWhatItCannotRun) {
   const std::vector<std::vector<std::string>> bad = {
       {"--port"},                      // no value
@@ -94,6 +109,14 @@ TEST(CommandLine, RefusesWhatItCannotRun) {
       {"--gps", "host:0"},             // no port
       {"--convert", "in.csv"},         // no output
       {"--convert", "in.csv", "out.pdf"},
+      {"--capture="},
+      {"--replay-speed", "2"},                          // without --replay
+      {"--replay", "a.pcap", "--replay-speed", "0"},    // not positive
+      {"--replay", "a.pcap", "--replay-speed", "fast"},
+      {"--replay", "a.pcap", "--demo"},                 // the replay is the only port
+      {"--replay", "a.pcap", "--port", "/dev/pts/3"},
+      {"--json"},                                       // without --dump
+      {"--dump", "a.pcap", "--console"},
   };
   for (const auto& args : bad) EXPECT_THROW(ParseCommandLine(args), ECommandLineError) << args[0];
 }
@@ -104,7 +127,8 @@ TEST(CommandLine, UsageNamesTheCommands) {
                            "--metrics-identity", "report", "send", "ping", "entries", "select NAME", "connect",
                            "disconnect", "quit", "--align", "--align-figure", "--align-range", "--no-tone", "peak",
                            "figure FIGURE", "mute", "unmute", "volume N", "--log FILE", "--gps HOST:PORT",
-                           "--convert LOG.csv", "log FILE"})
+                           "--convert LOG.csv", "log FILE", "--capture FILE",
+                           "--replay FILE", "--replay-speed", "--dump FILE", "--json"})
     EXPECT_NE(usage.find(word), std::string::npos) << word;
   EXPECT_EQ(VersionText().rfind("cdma-monitor ", 0), 0u);
 }
@@ -128,6 +152,11 @@ TEST(CommandLine, ParsesEveryOptionOfItsTableAndNoOther) {
       {"--log", {"--log", "drive.csv", "--log", "drive.kml"}},
       {"--gps", {"--gps", "127.0.0.1:2947"}},
       {"--convert", {"--convert", "drive.csv", "drive.gpx"}},
+      {"--capture", {"--capture", "drive.pcap"}},
+      {"--replay", {"--replay", "drive.pcap"}},
+      {"--replay-speed", {"--replay", "drive.pcap", "--replay-speed", "max"}},
+      {"--dump", {"--dump", "drive.pcap"}},
+      {"--json", {"--dump", "drive.pcap", "--json"}},
       {"--help", {"--help"}},
       {"--version", {"--version"}},
   };

@@ -15,6 +15,8 @@ constexpr TOptionRow kRows[] = {
      .Help = "a text long enough to be wrapped onto a second line at forty columns"},
     {.Name = "--mode", .Value = "MODE", .Kind = Choice, .Choices = "one  two three", .Help = "one, two or three"},
     {.Name = "--help", .Alias = "-h", .Alone = true, .Help = "this text"},
+    {.Name = "--dump", .Value = "FILE", .Kind = File, .Alone = true, .Group = "dump", .Help = "list FILE"},
+    {.Name = "--json", .Alone = true, .Group = "dump", .Help = "as JSON"},
     {.Name = "--version", .Alone = true, .Help = "the version"},
 };
 
@@ -32,6 +34,7 @@ TEST(OptionTable, HelpTextFromTheTable) {
             "Usage: prog [--port DEVICE]... [--quiet] [--mode MODE]\n"
             "       prog ... [--convert IN OUT]\n"
             "            [--a-rather-long-option VALUE]\n"
+            "       prog --dump FILE [--json]\n"
             "       prog --help | --version\n"
             "\n"
             "Does things.\n"
@@ -45,6 +48,8 @@ TEST(OptionTable, HelpTextFromTheTable) {
             "                    second line at forty columns\n"
             "  --mode MODE       one, two or three\n"
             "  --help, -h        this text\n"
+            "  --dump FILE       list FILE\n"
+            "  --json            as JSON\n"
             "  --version         the version\n"
             "\n"
             "Commands:\n"
@@ -56,6 +61,7 @@ TEST(OptionTable, HelpTextFromTheTable) {
 TEST(OptionTable, LooksUpSpellingsAndSplitsValues) {
   EXPECT_EQ(FindOption(kRows, "--mode"), &kRows[4]);
   EXPECT_EQ(FindOption(kRows, "-h"), &kRows[5]);
+  EXPECT_EQ(FindOption(kRows, "--json"), &kRows[7]);
   EXPECT_EQ(FindOption(kRows, "--mod"), nullptr);
   EXPECT_EQ(FindOption(kRows, ""), nullptr);  // no row has an empty alias
   EXPECT_EQ(kRows[4].ChoiceList(), (std::vector<std::string_view>{"one", "two", "three"}));

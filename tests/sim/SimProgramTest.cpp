@@ -113,7 +113,8 @@ TEST(SimProgram, RunsWithEveryOptionOfItsTable) {
   const std::map<std::string, std::string> values = {
       {"--mode", "cycle"},  {"--signal", "weak"},       {"--seed", "9"},       {"--rate", "max"},
       {"--link", link},     {"--duration", "0.3"},      {"--carriers", "1,2"}, {"--esn", "ABC"},
-      {"--min", "5551234"}, {"--dn", "5550188"},        {"--lac", "095"}};
+      {"--min", "5551234"}, {"--dn", "5550188"},        {"--lac", "095"},         {"--split", "0.1"},
+      {"--damage", "0.1"},  {"--garbage", "0.1"},       {"--capture", link.string() + ".pcap"}};
   std::vector<std::string> args = {SIM_PROGRAM};
   for (const TOptionRow& row : sim::SimTexts().Options) {
     if (row.Alone) continue;
@@ -127,6 +128,7 @@ TEST(SimProgram, RunsWithEveryOptionOfItsTable) {
   EXPECT_EQ(Wait(child.Pid), 0) << report;
   close(child.Out);
   close(child.Err);
+  std::filesystem::remove(link.string() + ".pcap");
 
   for (const char* option : {"--help", "-h", "--version"}) {
     TChild alone = Spawn({SIM_PROGRAM, option});

@@ -328,6 +328,16 @@ TEST_F(Startup, AWindowClosedDuringTheLinkTypeProbeLeavesTheModemLoggedOff) {
   EXPECT_TRUE(WaitFor([&] { return !sim.LoggingOn(); }));
 }
 
+// A box after the close would wait for a user who has gone (and, modal, keep the program alive).
+TEST_F(Startup, NoBoxIsShownOnceTheWindowIsClosing) {
+  Create();
+  FFm->PingActionExecute();  // no connection: a box says so
+  ASSERT_EQ(FView.Boxes.size(), 1u);
+  FFm->FormClose();
+  FFm->PingActionExecute();
+  EXPECT_EQ(FView.Boxes.size(), 1u);
+}
+
 TEST_F(Startup, TheSessionLogsTheModemOffWhenItGoesWithItsPortOpen) {
   sim::TSimulatedModem& sim = AddSim("modem");
   Create();

@@ -7,9 +7,10 @@ constexpr uint16_t kEscapeKey = 27;
 
 }  // namespace
 
-TMonitorWindow::TMonitorWindow(TMainFmOptions aOptions)
-    : FLogic(std::make_unique<TMainFm>(FWindow, FLoop, std::move(aOptions))),
-      FAlignment(std::make_unique<TAlignmentController>(*FLogic, FLoop)) {
+TMonitorWindow::TMonitorWindow(TMainFmOptions aOptions, const std::function<TUiLoop&(TUiLoop&)>& aWrapLoop)
+    : FLogicLoop(aWrapLoop ? aWrapLoop(FLoop) : FLoop),
+      FLogic(std::make_unique<TMainFm>(FWindow, FLogicLoop, std::move(aOptions))),
+      FAlignment(std::make_unique<TAlignmentController>(*FLogic, FLogicLoop)) {
   TMainFm& logic = *FLogic;
   TAlignmentController& alignment = *FAlignment;
   FWindow.SetEvents(TMainWindowEvents{

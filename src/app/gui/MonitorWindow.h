@@ -2,6 +2,7 @@
 // together, in the order their lives need.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "gui/AlignmentWindow.h"
@@ -13,7 +14,9 @@ class TMonitorWindow {
  public:
   // Needs a QApplication with the Auric style applied. Creating it is the form's creation: the
   // starter thread (if aOptions asks for one) posts the first search.
-  explicit TMonitorWindow(TMainFmOptions aOptions);
+  // aWrapLoop, when given, returns the loop the logic gets in place of the Qt loop it is handed
+  // (one that lives as long as this window).
+  explicit TMonitorWindow(TMainFmOptions aOptions, const std::function<TUiLoop&(TUiLoop&)>& aWrapLoop = {});
   // Joins every thread the logic started before the widgets go.
   ~TMonitorWindow();
   TMonitorWindow(const TMonitorWindow&) = delete;
@@ -27,6 +30,7 @@ class TMonitorWindow {
  private:
   TQtUiLoop FLoop;
   TMainWindow FWindow;
+  TUiLoop& FLogicLoop;  // FLoop, or what aWrapLoop made of it
   std::unique_ptr<TMainFm> FLogic;
   std::unique_ptr<TAlignmentController> FAlignment;  // last: destroyed first, it reads the logic
 };

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
@@ -15,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include "app/MonitorCapture.h"
 #include "app/MonitorPlatform.h"
 #include "gui/AuricStyle.h"
 #include "gui/MonitorWindow.h"
@@ -87,15 +89,27 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   auto endpoint = TMetricsEndpoint::Create(aOptions.Metrics, aOptions.MetricsIdentity, std::cerr);
   if (!endpoint) return 2;
   const std::unique_ptr<TMetricsEndpoint> metrics = std::move(*endpoint);
-
-  const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr);
+  // Made before the platform: it outlives the window, whose ports record into it or replay
+  // from it.
+  const std::unique_ptr<TMonitorCapture> capture = TMonitorCapture::Create(aOptions, std::cerr);
+  if (!capture) return 2;
+  const std::unique_ptr<TMonitorPlatform> platform = TMonitorPlatform::Create(aOptions, std::cerr, capture.get());
   if (!platform) return 1;
 
-  TMonitorWindow monitor(platform->FormOptions());
+  TMonitorWindow monitor(platform->FormOptions(), [&capture](TUiLoop& aLoop) -> TUiLoop& { return capture->Loop(aLoop); });
+  capture->Attach(monitor.Logic());
   if (metrics) metrics->Attach(monitor.Logic());
   if (aOptions.ReportUrl) monitor.Logic().ReportSender().SetReportUrl(*aOptions.ReportUrl);
   monitor.Alignment().SetSettings(AlignSettingsOf(aOptions), !aOptions.NoTone);
   recording.Attach(monitor);
+  // A replay at the maximum speed moves on whenever Qt has nothing else to do.
+  QTimer replayDriver;
+  if (TReplayUiLoop* replay = capture->ReplayLoop()) {
+    QObject::connect(&replayDriver, &QTimer::timeout, [replay, &replayDriver] {
+      replayDriver.setInterval(replay->Advance() ? 0 : 5);
+    });
+    replayDriver.start(0);
+  }
 
   // SIGINT and SIGTERM close the window as its close button would.
   std::unique_ptr<QSocketNotifier> signalNotifier;
@@ -115,6 +129,8 @@ int RunWindowMonitor(int& argc, char** argv, const TMonitorOptions& aOptions,
   if (aOptions.Align) monitor.Alignment().Open();
   if (aOnShown) aOnShown(monitor);
   const int status = QApplication::exec();
+  replayDriver.stop();
+  capture->Close();
   recording.Stop();
   if (metrics) metrics->Detach();
 
