@@ -43,23 +43,29 @@ class TSilentPort {
   int FMaster = -1;
 };
 
+// The window, shown, searching the given ports (path and description) only when told.
+std::unique_ptr<TMonitorWindow> ShowWindowOver(TPortTable& aTable,
+                                               const std::vector<std::pair<std::string, std::string>>& aPorts) {
+  std::vector<std::string> entries;
+  for (const auto& [path, description] : aPorts)
+    entries.push_back(FormatPortLine("COM" + std::to_string(aTable.RegisterExtraPort(path, description)), description));
+  TMainFmOptions options;
+  options.PortTable = &aTable;
+  options.StarterDelay = std::nullopt;
+  options.EnumerateComPorts = [entries] { return TPortEntries(entries); };
+  auto monitor = std::make_unique<TMonitorWindow>(std::move(options));
+  monitor->Window().show();
+  EXPECT_TRUE(QTest::qWaitForWindowExposed(&monitor->Window(), 30000));
+  return monitor;
+}
+
 TEST(CloseDuringSearch, TheWindowClosedWhileASilentPortIsProbedStartsNoModem) {
   TSilentPort silent;
   sim::TSimConfig config;
   sim::TSimulatedModem modem(config);
   modem.Start();
   TPortTable table;
-  std::vector<std::string> entries;
-  for (const auto& [path, description] : {std::pair{silent.Path, "silent"}, {modem.SlavePath(), "modem"}})
-    entries.push_back(FormatPortLine("COM" + std::to_string(table.RegisterExtraPort(path, description)), description));
-
-  TMainFmOptions options;
-  options.PortTable = &table;
-  options.StarterDelay = std::nullopt;
-  options.EnumerateComPorts = [entries] { return TPortEntries(entries); };
-  auto monitor = std::make_unique<TMonitorWindow>(std::move(options));
-  monitor->Window().show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&monitor->Window(), 30000));
+  auto monitor = ShowWindowOver(table, {{silent.Path, "silent"}, {modem.SlavePath(), "modem"}});
 
   // The close comes as the user's would, from the loop the search keeps running: well inside the
   // silent port's two-second wait.
@@ -83,20 +89,14 @@ TEST(CloseDuringSearch, TheWindowClosedWhileASilentPortIsProbedStartsNoModem) {
 
 TEST(CloseDuringSearch, TheWindowClosedWhileSelectModemWaitsCancelsTheQuestion) {
   std::vector<std::unique_ptr<sim::TSimulatedModem>> modems;
-  TPortTable table;
-  std::vector<std::string> entries;
+  std::vector<std::pair<std::string, std::string>> ports;
   for (const char* name : {"A", "B"}) {
     modems.push_back(std::make_unique<sim::TSimulatedModem>(sim::TSimConfig{}));
     modems.back()->Start();
-    entries.push_back(FormatPortLine("COM" + std::to_string(table.RegisterExtraPort(modems.back()->SlavePath(), name)), name));
+    ports.emplace_back(modems.back()->SlavePath(), name);
   }
-  TMainFmOptions options;
-  options.PortTable = &table;
-  options.StarterDelay = std::nullopt;
-  options.EnumerateComPorts = [entries] { return TPortEntries(entries); };
-  auto monitor = std::make_unique<TMonitorWindow>(std::move(options));
-  monitor->Window().show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&monitor->Window(), 30000));
+  TPortTable table;
+  auto monitor = ShowWindowOver(table, ports);
 
   // As SIGTERM does: the window is closed while the question is open.
   bool asked = false;
