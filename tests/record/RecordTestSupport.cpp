@@ -82,6 +82,22 @@ QJsonObject GpsbabelPoints(const std::string& aFormat, const std::string& aPath,
 
 std::string Text(const QJsonValue& aValue) { return aValue.toString().toStdString(); }
 
+namespace {
+
+// Whether something accepts connections on 127.0.0.1:aPort.
+bool LoopbackPortAnswers(int aPort) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(aPort));
+  const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return connected;
+}
+
+}  // namespace
+
 TGpsFake::TGpsFake(const std::string& aNmeaFile, int aPort, const std::string& aLogFile) : FPort(aPort) {
   // Two sentences (RMC, GGA) per fix every half second: a fix per polling cycle.
   const std::vector<std::string> args = {"gpsfake", "-q", "-c", "0.25", "-P", std::to_string(aPort), aNmeaFile};
@@ -113,13 +129,7 @@ bool TGpsFake::WaitReady() {
       FGroup = -1;
       return false;
     }
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(FPort));
-    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
+    const bool connected = LoopbackPortAnswers(FPort);
     if (connected) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -141,13 +151,7 @@ void TGpsFake::Stop() {
   if (!reaped) waitpid(FGroup, &status, 0);
   // The daemon, no child of ours, is gone once its port refuses.
   for (int i = 0; i < 200; ++i) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(FPort));
-    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
+    const bool connected = LoopbackPortAnswers(FPort);
     if (!connected) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
