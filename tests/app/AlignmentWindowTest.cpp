@@ -150,9 +150,7 @@ class AlignmentDemoTest : public ::testing::Test {
     TMainFmOptions options;
     options.PortTable = &FTable;
     // No serial device is listed: the simulated modem is the only port there is.
-    options.EnumerateComPorts = [this] {
-      return EnumerateComPorts(false, true, FTable, CreatePosixSerialDevice, [] { return std::vector<TSerialDeviceInfo>(); });
-    };
+    options.EnumerateComPorts = RegisteredPortsOnly(FTable);
     FMonitor = std::make_unique<TMonitorWindow>(std::move(options));
     FMonitor->Alignment().SetSettings({}, false);  // no sound server is asked for here
     FMonitor->Window().show();

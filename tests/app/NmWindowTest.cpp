@@ -51,9 +51,7 @@ class NmWindowTest : public ::testing::Test {
     TMainFmOptions options;
     options.PortTable = &FTable;
     // No serial device is listed: the simulated modem is the only port there is.
-    options.EnumerateComPorts = [this] {
-      return EnumerateComPorts(false, true, FTable, CreatePosixSerialDevice, [] { return std::vector<TSerialDeviceInfo>(); });
-    };
+    options.EnumerateComPorts = RegisteredPortsOnly(FTable);
     options.DialupService = FService.get();
     FMonitor = std::make_unique<TMonitorWindow>(std::move(options));
     Window().show();

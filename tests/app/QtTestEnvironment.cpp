@@ -1,6 +1,8 @@
 // One QApplication for all GUI tests, styled as the program styles itself.
 #include "QtTestEnvironment.h"
 
+#include "serial/SetupAPI.h"
+
 #include <gtest/gtest.h>
 
 #include <QMessageBox>
@@ -54,6 +56,12 @@ QTimer* AnswerMessageBoxes(QStringList& aTexts) {
     }
     return false;
   });
+}
+
+std::function<TPortEntries()> RegisteredPortsOnly(TPortTable& aTable) {
+  return [&aTable] {
+    return EnumerateComPorts(false, true, aTable, CreatePosixSerialDevice, [] { return std::vector<TSerialDeviceInfo>(); });
+  };
 }
 
 std::string ArtefactPath(const std::string& aName) {

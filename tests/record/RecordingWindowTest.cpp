@@ -28,9 +28,7 @@ TEST(RecordingWindow, RecordAndStopFromTheMenuWithTheCountInTheStatusPanel) {
   TMainFmOptions options;
   options.PortTable = &table;
   // No serial device is listed: the simulated modem is the only port there is.
-  options.EnumerateComPorts = [&table] {
-    return EnumerateComPorts(false, true, table, CreatePosixSerialDevice, [] { return std::vector<TSerialDeviceInfo>(); });
-  };
+  options.EnumerateComPorts = RegisteredPortsOnly(table);
   TMonitorOptions command;
   command.Gps = "127.0.0.1:" + std::to_string(FreeLocalPort());  // nobody there
   TRecordingControls recording(command);
